@@ -1,0 +1,9 @@
+#pragma once
+// Submitting commands and fetching their replies.
+#include "api/robot_handle.h"
+#include "engine/vx_api.h"
+
+VX_API long __stdcall ROBOT_SendCommand(RobotHandle robot, const wchar_t* text);
+VX_API CRobotCommand* __stdcall ROBOT_GetReply(RobotHandle robot, long id);
+VX_API CRobotCommand* __stdcall ROBOT_WaitReply(RobotHandle robot, long id, unsigned long timeoutMs);
+VX_API bool __stdcall ROBOT_DeleteReply(RobotHandle robot, long id);

@@ -1,0 +1,10 @@
+# Native (Linux) build: the pure code only, for the sanitizer runs, the fuzz
+# targets and the simulator's pty frontend.
+include_directories(${CMAKE_SOURCE_DIR})
+if(EXISTS ${CMAKE_SOURCE_DIR}/sim/CMakeLists.txt)
+  add_subdirectory(sim)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/native/CMakeLists.txt)
+  enable_testing()
+  add_subdirectory(tests/native)
+endif()

@@ -1,0 +1,7 @@
+# Settings shared by every Windows target.
+option(VX_BUILD_TESTS "Build the test programs" ON)
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+# Static runtime: every binary imports system DLLs only.
+add_link_options(-static -static-libgcc -static-libstdc++)
+include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include)

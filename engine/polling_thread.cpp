@@ -1,0 +1,65 @@
+#include "engine/polling_thread.h"
+
+#include "framework/worker_thread.h"
+
+CPollingThread::CPollingThread() : m_state(0), m_thread(nullptr), m_threadId(0) {
+    InitializeCriticalSection(&m_control);
+}
+
+CPollingThread::~CPollingThread() {
+    StopPolling();
+    EnterCriticalSection(&m_control);
+    CollectEndedWorker();
+    LeaveCriticalSection(&m_control);
+    DeleteCriticalSection(&m_control);
+}
+
+void CPollingThread::CollectEndedWorker() {
+    if (!m_thread) return;
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+    m_threadId = 0;
+}
+
+bool CPollingThread::StartPolling() {
+    EnterCriticalSection(&m_control);
+    if (m_state > 0) {
+        LeaveCriticalSection(&m_control);
+        return false;
+    }
+    CollectEndedWorker();  // a worker that stopped itself may still be leaving
+    // Marked running before the thread exists, so that a stop requested right
+    // after this call returns is never lost.
+    InterlockedExchange(&m_state, 1);
+    m_thread = BeginWorkerThread(&CPollingThread::WorkerMain, this, &m_threadId);
+    if (!m_thread) InterlockedExchange(&m_state, -1);
+    const bool started = m_thread != nullptr;
+    LeaveCriticalSection(&m_control);
+    return started;
+}
+
+void CPollingThread::StopPolling() {
+    if (m_state < 1) return;
+    if (GetCurrentThreadId() == m_threadId) {  // from inside Poll: just ask
+        InterlockedExchange(&m_state, 0);
+        return;
+    }
+    EnterCriticalSection(&m_control);
+    if (m_state >= 1) {
+        InterlockedExchange(&m_state, 0);
+        CollectEndedWorker();
+    }
+    LeaveCriticalSection(&m_control);
+}
+
+unsigned int CPollingThread::WorkerMain(void* param) {
+    if (param == nullptr) return 0;
+    CPollingThread* self = static_cast<CPollingThread*>(param);
+    while (self->m_state > 0) {
+        self->Poll();
+        Sleep(0);
+    }
+    InterlockedExchange(&self->m_state, -1);
+    return 0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Base of every object with its own worker thread: the worker calls Poll over
+// and over until StopPolling.
+#include <windows.h>
+
+#include "engine/vx_api.h"
+
+class VX_API CPollingThread {
+public:
+    CPollingThread();
+    virtual ~CPollingThread();
+    CPollingThread(const CPollingThread&) = delete;
+    CPollingThread& operator=(const CPollingThread&) = delete;
+
+    // Starts the worker. False when it could not be created, and when a worker
+    // is already running: one object has one worker.
+    bool StartPolling();
+    // Asks the worker to stop and waits until it has ended. Returns at once
+    // when no worker runs.
+    void StopPolling();
+    bool IsPolling() const { return m_state > 0; }
+
+protected:
+    // One unit of work; blocks only for a bounded time so a stop is seen.
+    virtual void Poll() = 0;
+
+private:
+    static unsigned int WorkerMain(void* param);
+    void CollectEndedWorker();
+
+    // 1 running, 0 not started or stop requested, -1 the worker has ended.
+    volatile LONG m_state;
+    HANDLE m_thread;
+    DWORD m_threadId;
+    // Serialises start and stop, so a start never races a stop in progress.
+    CRITICAL_SECTION m_control;
+};

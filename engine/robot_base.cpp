@@ -1,0 +1,249 @@
+#include "engine/robot_base.h"
+
+#include "engine/log_text.h"
+#include "engine/tick_source.h"
+
+CRobotBase::CRobotBase()
+    : m_serialPort(nullptr),
+      m_ftdiPort(nullptr),
+      m_tcpPort(nullptr),
+      m_ftdiEvent(nullptr),
+      m_workEvent(nullptr),
+      m_usbProductId(0x6001),
+      m_usbVendorId(0x0403),
+      m_awaitingReply(false),
+      m_currentCommand(eNone),
+      m_remaining(0),
+      m_lastTick(0),
+      m_timeout(kDefaultTimeoutMs),
+      m_log(nullptr),
+      m_activeWaiters(0) {
+    m_workEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+CRobotBase::~CRobotBase() {
+    // The worker calls virtual members of the derived classes, so whoever
+    // destroys a polling robot stops it first; this is the last safety net.
+    StopPolling();
+    ReleaseWaiters();
+    if (m_workEvent) CloseHandle(m_workEvent);
+    m_workEvent = nullptr;
+    // A robot destroyed without StopPolling closes its log here rather than
+    // leaking the stream and keeping the file open.
+    CloseLog();
+}
+
+int CRobotBase::Issue(CString text, eCommand kind, bool addressed, bool preFramed) {
+    if (m_log) WriteLog("Issuing:" + NarrowLogText(text));
+    int id;
+    {
+        CLockHold hold(*this);
+        m_pending.emplace_back(text, kind, addressed, preFramed);
+        id = m_pending.back().GetID();
+    }
+    SetEvent(m_workEvent);
+    return id;
+}
+
+int CRobotBase::IssueLocal(CString text, eCommand kind) {
+    if (m_log) WriteLog("Issuing Local:" + NarrowLogText(text));
+    CLockHold hold(*this);
+    m_inFlight.emplace_back(text, kind);
+    return m_inFlight.back().GetID();
+}
+
+CRobotCommand* CRobotBase::FindReply(int id) {
+    CLockHold hold(*this);
+    auto found = m_finished.find(id);
+    return found == m_finished.end() ? nullptr : &found->second;
+}
+
+CRobotCommand* CRobotBase::WaitReply(int id, unsigned int ms) {
+    InterlockedIncrement(&m_activeWaiters);
+    HANDLE own = nullptr;
+    {
+        CLockHold hold(*this);
+        auto found = m_finished.find(id);
+        if (found != m_finished.end() && (found->second.IsReplyComplete() || found->second.IsAbandoned())) {
+            InterlockedDecrement(&m_activeWaiters);
+            return &found->second;
+        }
+        HANDLE event = nullptr;
+        auto waiter = m_waiters.find(id);
+        if (waiter != m_waiters.end()) {
+            event = waiter->second;
+        } else {
+            event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            if (event) m_waiters[id] = event;
+        }
+        // The waiter keeps a handle of its own, so that Detach may close the
+        // map's handle while this thread still waits on the event.
+        if (event &&
+            !DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            own = nullptr;
+    }
+    if (!own) {
+        InterlockedDecrement(&m_activeWaiters);
+        return nullptr;
+    }
+    const DWORD result = WaitForSingleObject(own, ms);
+    CloseHandle(own);
+    if (result != WAIT_OBJECT_0) {
+        InterlockedDecrement(&m_activeWaiters);
+        return nullptr;
+    }
+    CRobotCommand* record = nullptr;
+    {
+        CLockHold hold(*this);
+        auto found = m_finished.find(id);
+        if (found != m_finished.end()) record = &found->second;
+        auto waiter = m_waiters.find(id);
+        if (waiter != m_waiters.end()) {
+            CloseHandle(waiter->second);
+            m_waiters.erase(waiter);
+        }
+    }
+    InterlockedDecrement(&m_activeWaiters);
+    return record;
+}
+
+bool CRobotBase::DeleteReply(int id) {
+    CLockHold hold(*this);
+    bool erased = false;
+    auto found = m_finished.find(id);
+    if (found != m_finished.end()) {
+        found->second.FreeReplies();
+        m_finished.erase(found);
+        erased = true;
+    }
+    auto waiter = m_waiters.find(id);
+    if (waiter != m_waiters.end()) {
+        CloseHandle(waiter->second);
+        m_waiters.erase(waiter);
+    }
+    return erased;
+}
+
+void CRobotBase::ClearPending() {
+    {
+        CLockHold hold(*this);
+        m_pending.clear();
+    }
+    ResetEvent(m_workEvent);
+}
+
+void CRobotBase::CancelPending() {
+    ClearPending();
+    m_remaining = 0;
+}
+
+bool CRobotBase::Detach() {
+    if (m_ftdiEvent) {
+        CloseHandle(m_ftdiEvent);
+        m_ftdiEvent = nullptr;
+    }
+    ClearPending();
+    {
+        CLockHold hold(*this);
+        m_inFlight.clear();
+        for (auto& entry : m_finished) entry.second.FreeReplies();
+        m_finished.clear();
+        // A thread blocked in WaitReply is woken; it finds its record gone
+        // and returns null.
+        for (auto& waiter : m_waiters) {
+            SetEvent(waiter.second);
+            CloseHandle(waiter.second);
+        }
+        m_waiters.clear();
+    }
+    m_currentCommand = eNone;
+    m_remaining = 0;
+    m_awaitingReply = false;
+    m_serialPort = nullptr;
+    m_tcpPort = nullptr;
+    m_ftdiPort = nullptr;
+    return true;
+}
+
+void CRobotBase::ReleaseWaiters() {
+    Detach();
+    // Woken waiters need the lock for a moment; let them finish.
+    while (m_activeWaiters > 0) Sleep(1);
+}
+
+void CRobotBase::AttachSerialPort(CSerialPort* port) {
+    Detach();
+    m_serialPort = port;
+}
+
+void CRobotBase::AttachTcpPort(CTCPPort* port) {
+    Detach();
+    m_tcpPort = port;
+}
+
+void CRobotBase::AttachFTDIPort(CFTDIPort* port) {
+    Detach();
+    m_ftdiPort = port;
+    m_ftdiEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
+void CRobotBase::SetLog(std::ofstream* log) {
+    CLockHold hold(m_logLock);
+    delete m_log;
+    m_log = log;
+}
+
+bool CRobotBase::CloseLog() {
+    CLockHold hold(m_logLock);
+    if (!m_log) return false;
+    delete m_log;
+    m_log = nullptr;
+    return true;
+}
+
+void CRobotBase::WriteLog(const std::string& line) {
+    CLockHold hold(m_logLock);
+    if (!m_log) return;
+    *m_log << line << std::endl;
+}
+
+void CRobotBase::OnTimeout() {
+    {
+        CLockHold hold(*this);
+        if (!m_inFlight.empty()) m_inFlight.pop_front();
+    }
+    MakeIdle();
+}
+
+void CRobotBase::MakeIdle() {
+    m_currentCommand = eNone;
+    m_awaitingReply = false;
+    m_remaining = 0;
+}
+
+void CRobotBase::HandOver() {
+    CLockHold hold(*this);
+    if (m_inFlight.empty() && !m_pending.empty()) {
+        m_inFlight.push_back(m_pending.front());
+        m_pending.pop_front();
+    }
+}
+
+void CRobotBase::Poll() {
+    if (m_lastTick == 0) m_lastTick = EngineTickCount();
+    if (WaitForData(kPollWaitMs)) {
+        while (Receive()) {
+        }
+    }
+    const uint32_t now = EngineTickCount();
+    if (now < m_lastTick) m_lastTick = now;  // the counter wrapped: no time passed
+    Transmit(static_cast<int>(now - m_lastTick));
+    m_lastTick = now;
+}
+
+bool CRobotBase::WaitForData(unsigned int ms) {
+    // Without a port there is nothing to read; waiting on the work event
+    // keeps an unattached robot from spinning a whole processor.
+    WaitForSingleObject(m_workEvent, ms);
+    return false;
+}

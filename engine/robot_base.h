@@ -1,0 +1,100 @@
+#pragma once
+// The robot object's foundation: its worker, its lock, the attached port, the
+// command queues and maps, timing and the log.
+#include <cstdint>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <windows.h>
+
+#include "common/lockable.h"
+#include "engine/polling_thread.h"
+#include "engine/robot_command.h"
+
+class CSerialPort;
+class CFTDIPort;
+class CTCPPort;
+
+class CRobotBase : public CLockable, public CPollingThread {
+public:
+    CRobotBase();
+    virtual ~CRobotBase();
+
+    virtual int Issue(CString text, eCommand kind, bool addressed, bool preFramed);
+    virtual CRobotCommand* FindReply(int id);
+    virtual CRobotCommand* WaitReply(int id, unsigned int ms);
+    virtual bool DeleteReply(int id);
+    virtual bool Receive() = 0;
+    virtual void HandleReply(char* bytes, int length) = 0;
+    virtual void Transmit(int elapsed) = 0;
+    virtual bool IsBusy() = 0;
+    virtual int IssueLocal(CString text, eCommand kind);
+    virtual void OnTimeout();
+
+    void AttachSerialPort(CSerialPort* port);
+    void AttachTcpPort(CTCPPort* port);
+    void AttachFTDIPort(CFTDIPort* port);
+    bool Detach();
+    void ClearPending();
+    void CancelPending();
+
+    void SetTimeout(unsigned int ms) { m_timeout = ms; }
+    unsigned int GetTimeout() const { return m_timeout; }
+    // Replaces the log; the stream the robot held before is closed.
+    void SetLog(std::ofstream* log);
+    bool CloseLog();
+    bool HasLog() const { return m_log != nullptr; }
+    // One log line, ended by a line break and flushed; nothing without a log.
+    void WriteLog(const std::string& line);
+
+    // Wakes every host thread blocked in WaitReply (Detach discards their
+    // events) and waits until all have left, so the object can be destroyed.
+    void ReleaseWaiters();
+
+    CSerialPort* GetSerialPort() const { return m_serialPort; }
+    CFTDIPort* GetFTDIPort() const { return m_ftdiPort; }
+    CTCPPort* GetTcpPort() const { return m_tcpPort; }
+    bool HasPort() const { return m_serialPort || m_ftdiPort || m_tcpPort; }
+
+protected:
+    void Poll() override;
+    // Waits up to ms for port input or queued work; true when the attached
+    // port holds unread bytes.
+    virtual bool WaitForData(unsigned int ms);
+    // Moves the pending head to the in-flight queue when that is empty.
+    void HandOver();
+    // Makes the link idle after a completion or abandonment.
+    void MakeIdle();
+    static bool LinkIdleKind(eCommand kind) { return kind == eNone; }
+
+    CSerialPort* m_serialPort;
+    CFTDIPort* m_ftdiPort;
+    CTCPPort* m_tcpPort;
+    HANDLE m_ftdiEvent;
+    HANDLE m_workEvent;
+    uint32_t m_usbProductId;
+    uint32_t m_usbVendorId;
+    volatile bool m_awaitingReply;
+    volatile eCommand m_currentCommand;
+    int64_t m_remaining;
+    uint32_t m_lastTick;
+    volatile uint32_t m_timeout;
+    std::ofstream* m_log;
+    std::deque<CRobotCommand> m_pending;
+    std::deque<CRobotCommand> m_inFlight;
+    std::map<int, CRobotCommand> m_finished;
+    std::map<int, HANDLE> m_waiters;
+
+private:
+    // Keeps log lines of host threads and the worker from interleaving.
+    CLockable m_logLock;
+    // Host threads inside WaitReply; destruction waits for them to leave.
+    volatile LONG m_activeWaiters;
+};
+
+// The keep-alive period, also the value the countdown restarts from.
+constexpr int kKeepAlivePeriodMs = 25000;
+constexpr unsigned int kPollWaitMs = 100;
+constexpr unsigned int kDefaultTimeoutMs = 2000;

@@ -1,0 +1,84 @@
+#include "engine/robot_tool.h"
+
+#include <cstring>
+
+CRobotTool::CRobotTool() : m_pagesReceived(0) {}
+
+CRobotTool::~CRobotTool() {
+    // The worker calls into this class; it must be gone before the members.
+    StopPolling();
+    CLockHold hold(*this);
+    m_expectedPages.clear();
+}
+
+bool CRobotTool::ExpectsPages() {
+    CLockHold hold(*this);
+    return !m_expectedPages.empty();
+}
+
+void CRobotTool::HandleReply(char* bytes, int length) {
+    const eCommand current = m_currentCommand;
+    if (current == eNone || current == eNoReply) return;
+
+    CLockHold hold(*this);
+    if (m_inFlight.empty()) {
+        MakeLinkIdle();
+        return;
+    }
+    CRobotCommand& head = m_inFlight.front();
+    if (head.IsAbandoned()) return;
+    auto found = m_finished.find(head.GetID());
+    if (found == m_finished.end()) found = m_finished.emplace(head.GetID(), head).first;
+    CRobotCommand& entry = found->second;
+    if (entry.IsAbandoned()) return;
+
+    char* copy = new char[length > 0 ? length : 1];
+    if (length > 0) std::memcpy(copy, bytes, static_cast<size_t>(length));
+    int key = 0;
+    bool complete = true;
+    if (head.GetCommand() == ePageRead) {
+        key = length > 10 ? static_cast<int>(static_cast<signed char>(bytes[10])) : 0;
+        m_expectedPages.erase(key);
+        ++m_pagesReceived;
+        if (!m_expectedPages.empty()) {
+            m_remaining = m_timeout;
+            complete = false;
+        } else {
+            RestoreRateAfterPages();
+        }
+    }
+    if (complete) {
+        const int id = head.GetID();
+        auto waiter = m_waiters.find(id);
+        m_inFlight.pop_front();
+        entry.SetReplyComplete();
+        MakeLinkIdle();
+        entry.StoreReply(key, length, copy);
+        if (waiter != m_waiters.end()) SetEvent(waiter->second);
+        return;
+    }
+    entry.StoreReply(key, length, copy);
+}
+
+void CRobotTool::OnTimeout() {
+    const eCommand kind = m_currentCommand;
+    DiscardPortInput();
+    AbandonHead(false);
+    RateFallbackTool(kind);
+    MakeLinkIdle();
+    DiscardReceived();
+}
+
+void CRobotTool::RateFallbackTool(eCommand kind) {
+    if (kind == ePageRead) {
+        {
+            CLockHold hold(*this);
+            m_expectedPages.clear();
+        }
+        if (m_baudChanged) m_baudChanged = false;
+    }
+}
+
+void CRobotTool::RestoreRateAfterPages() {
+    if (m_ftdiPort && m_baudChanged) m_baudChanged = false;
+}

@@ -1,0 +1,42 @@
+# Sourced by the test and demo scripts: a private Wine prefix in the build
+# folder, an Xvfb display for the windows and message boxes, and a persistent
+# wineserver for the run. wine_session_stop ends both, also on failure.
+# Usage: VX_SESSION_BUILD=DIR; . scripts/wine-session.sh; wine_session_start; ...
+
+VX_BUILD_DIR=$(cd "$VX_SESSION_BUILD" && pwd)
+export WINEDEBUG=-all
+export WINEPREFIX="$VX_BUILD_DIR/wineprefix"
+export WINEDLLOVERRIDES='mscoree=d;mshtml=d'
+VX_XVFB_PID=""
+
+wine_session_start() {
+  # The display must exist before the first Wine process, wineboot included.
+  rm -f "$VX_BUILD_DIR/.xvfb-display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$VX_BUILD_DIR/.xvfb-display" >/dev/null 2>&1 &
+  VX_XVFB_PID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$VX_BUILD_DIR/.xvfb-display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(cat "$VX_BUILD_DIR/.xvfb-display")"
+  trap wine_session_stop EXIT INT TERM
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    # Without a window manager Wine waits up to 2 s whenever it hides a
+    # window; unmanaged windows hide at once.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1
+  wine cmd /c exit >/dev/null 2>&1 || true
+}
+
+wine_session_stop() {
+  trap - EXIT INT TERM
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ -n "$VX_XVFB_PID" ]; then
+    kill "$VX_XVFB_PID" 2>/dev/null || true
+    wait "$VX_XVFB_PID" 2>/dev/null || true
+    VX_XVFB_PID=""
+  fi
+}
