@@ -2,16 +2,23 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+NATIVE_BIN := $(abspath $(BUILD)/native/bin)
 
-.PHONY: all setup build build-x64 build-x86 test demo clean
+.PHONY: all setup build build-native build-x64 build-x86 test demo clean
 
 all: build
 
 setup:
 	@sh scripts/setup
 
+# Linux build of the pure code: sanitizer tests, fuzz targets, and the
+# simulator's pty frontend that plays a tool behind a Wine COM port.
+build-native:
+	cmake -S . -B $(BUILD)/native -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD)/native -j$(JOBS)
+
 build-x64:
-	cmake -S . -B $(BUILD)/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD)/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake -DVX_NATIVE_BIN_DIR=$(NATIVE_BIN) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD)/x64 -j$(JOBS)
 
 build-x86:
@@ -19,7 +26,7 @@ build-x86:
 	cmake --build $(BUILD)/x86 -j$(JOBS)
 
 build: setup
-	$(MAKE) --no-print-directory build-x64 build-x86
+	$(MAKE) --no-print-directory build-native build-x64 build-x86
 
 test: build
 	sh scripts/run-tests $(BUILD)

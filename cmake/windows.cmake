@@ -5,3 +5,6 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 # Static runtime: every binary imports system DLLs only.
 add_link_options(-static -static-libgcc -static-libstdc++)
 include_directories(${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include)
+# Where the native (Linux) build put the simulator's pty frontend, which the
+# COM-port tests start beside Wine.
+set(VX_NATIVE_BIN_DIR "" CACHE PATH "bin folder of the native build")

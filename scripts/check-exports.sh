@@ -1,10 +1,10 @@
 #!/bin/sh
 # Static check of a built vornex.dll: its machine type, and every plain name of
-# resources/exports.txt together with its decorated form in the export table.
+# resources/exports/*.txt together with its decorated form in the export table.
 # Usage: check-exports.sh OBJDUMP DLL EXPECTED_ARCH (i386 | x86-64)
 set -eu
 objdump=$1; dll=$2; arch=$3
-list="$(dirname "$0")/../resources/exports.txt"
+list="$(dirname "$0")/../resources/exports"
 
 format=$("$objdump" -f "$dll" | sed -n 's/.*file format //p')
 case "$arch:$format" in
@@ -22,7 +22,7 @@ for lib in $imports; do
 done
 
 checked=0
-for plain_func in $(grep -v '^[[:space:]]*#' "$list" | awk 'NF == 2 { print $1 ":" $2 }'); do
+for plain_func in $(cat "$list"/*.txt | grep -v '^[[:space:]]*#' | awk 'NF == 2 { print $1 ":" $2 }'); do
   plain=${plain_func%%:*}; func=${plain_func#*:}
   if ! printf '%s\n' "$exports" | grep -qx "$plain"; then
     echo "check-exports: $dll lacks the plain name $plain"; missing=1

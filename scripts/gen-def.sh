@@ -1,7 +1,7 @@
 #!/bin/sh
 # Writes the module-definition file of vornex.dll: every plain export name of
-# resources/exports.txt as an alias of the compiler's decorated name, which the
-# dllexport attribute already exports. Usage: gen-def.sh NM LIST OUT LIB...
+# resources/exports/*.txt as an alias of the compiler's decorated name, which the
+# dllexport attribute already exports. Usage: gen-def.sh NM LIST_DIR OUT LIB...
 set -eu
 nm_tool=$1; list=$2; out=$3; shift 3
 syms=$("$nm_tool" -g --defined-only "$@" | awk '$2 == "T" { print $3 }' | sed 's/^__Z/_Z/' | sort -u)
@@ -9,7 +9,7 @@ tmp="$out.tmp"
 {
   echo "LIBRARY vornex.dll"
   echo "EXPORTS"
-  grep -v '^[[:space:]]*#' "$list" | while read -r plain func; do
+  cat "$list"/*.txt | grep -v '^[[:space:]]*#' | while read -r plain func; do
     [ -n "$plain" ] || continue
     pattern="^_Z${#func}${func}[A-Za-z0-9_]*(@[0-9]+)?\$"
     matches=$(printf '%s\n' "$syms" | grep -E "$pattern" || true)

@@ -36,6 +36,14 @@ public:
 
     // Any export by plain name, for tests of names not bound here.
     FARPROC Find(const char* name) const { return GetProcAddress(m_module, name); }
+    // An export by plain name as a typed function pointer; throws when absent.
+    template <typename Fn>
+    Fn Export(const char* name) const {
+        Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
+        if (!fn) throw std::runtime_error(std::string("vornex.dll does not export ") + name);
+        return fn;
+    }
+    HMODULE Module() const { return m_module; }
 
     Robot(__stdcall* Create)();
     bool(__stdcall* Destroy)(Robot);
