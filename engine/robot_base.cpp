@@ -162,6 +162,7 @@ bool CRobotBase::Detach() {
     m_serialPort = nullptr;
     m_tcpPort = nullptr;
     m_ftdiPort = nullptr;
+    m_transport.reset();
     return true;
 }
 
@@ -174,17 +175,20 @@ void CRobotBase::ReleaseWaiters() {
 void CRobotBase::AttachSerialPort(CSerialPort* port) {
     Detach();
     m_serialPort = port;
+    if (port) m_transport = MakeTransport(port);
 }
 
 void CRobotBase::AttachTcpPort(CTCPPort* port) {
     Detach();
     m_tcpPort = port;
+    if (port) m_transport = MakeTransport(port);
 }
 
 void CRobotBase::AttachFTDIPort(CFTDIPort* port) {
     Detach();
     m_ftdiPort = port;
     m_ftdiEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (port) m_transport = MakeTransport(port);
 }
 
 void CRobotBase::SetLog(std::ofstream* log) {
@@ -242,6 +246,7 @@ void CRobotBase::Poll() {
 }
 
 bool CRobotBase::WaitForData(unsigned int ms) {
+    if (m_transport) return m_transport->WaitForData(m_workEvent, ms);
     // Without a port there is nothing to read; waiting on the work event
     // keeps an unattached robot from spinning a whole processor.
     WaitForSingleObject(m_workEvent, ms);

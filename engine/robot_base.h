@@ -9,7 +9,10 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "common/lockable.h"
+#include "engine/link_transport.h"
 #include "engine/polling_thread.h"
 #include "engine/robot_command.h"
 
@@ -17,7 +20,7 @@ class CSerialPort;
 class CFTDIPort;
 class CTCPPort;
 
-class CRobotBase : public CLockable, public CPollingThread {
+class CRobotBase : public CLockable, public CPollingThread, public LinkLog {
 public:
     CRobotBase();
     virtual ~CRobotBase();
@@ -47,7 +50,7 @@ public:
     bool CloseLog();
     bool HasLog() const { return m_log != nullptr; }
     // One log line, ended by a line break and flushed; nothing without a log.
-    void WriteLog(const std::string& line);
+    void WriteLog(const std::string& line) override;
 
     // Wakes every host thread blocked in WaitReply (Detach discards their
     // events) and waits until all have left, so the object can be destroyed.
@@ -86,8 +89,15 @@ protected:
     std::deque<CRobotCommand> m_inFlight;
     std::map<int, CRobotCommand> m_finished;
     std::map<int, HANDLE> m_waiters;
+    // The adapter of the attached port, null when none is attached.
+    std::unique_ptr<LinkTransport> m_transport;
 
 private:
+    // Makes the adapter for the port just attached (robot_attach.cpp).
+    static std::unique_ptr<LinkTransport> MakeTransport(CSerialPort* port);
+    static std::unique_ptr<LinkTransport> MakeTransport(CTCPPort* port);
+    std::unique_ptr<LinkTransport> MakeTransport(CFTDIPort* port);
+
     // Keeps log lines of host threads and the worker from interleaving.
     CLockable m_logLock;
     // Host threads inside WaitReply; destruction waits for them to leave.

@@ -1,6 +1,6 @@
 #pragma once
 // The link to the tool: the receive buffer and scan, the transmit cycle with
-// its time limits and keep-alive, and raw writes for the host.
+// its time limits, keep-alive and rate changes, and raw writes for the host.
 #include <string>
 #include <vector>
 
@@ -36,27 +36,29 @@ protected:
 
     // Frames the head and writes it on the attached port.
     void SendHead(const HeadCommand& head);
-    // The link is idle and no TCP port holds sending back.
+    // The rate the command asks the link to take after it is written, 0 for
+    // none; sets or clears m_baudChanged accordingly.
+    uint32_t DecideRateChange(eCommand kind, const std::vector<unsigned char>& bytes);
+    // The link is idle and the port does not hold sending back.
     bool ReadyToSend();
     void RunKeepAlive(int elapsed);
     void MakeLinkIdle();
     // Empties the receive buffer and zero-fills it.
     void DiscardReceived();
-    // Stores a copy of the in-flight head, abandoned, in the finished map and
-    // drops it from the queue. replace: overwrite an existing finished entry.
+    // Marks the in-flight head abandoned, files it in the finished map and
+    // drops it from the queue. replace: a fresh copy overwrites an existing
+    // finished entry; otherwise that entry is only marked abandoned.
     void AbandonHead(bool replace);
-
-    // The attached transport, whichever it is (see robot_link_port.cpp).
-    bool PortAcceptsSending();
-    void WriteCommandBytes(const HeadCommand& head, const std::vector<unsigned char>& bytes);
-    void DiscardPortInput();
-    bool WriteRawToPort(char* bytes, int count);
-    // CRobotLink's own rate fall-back after an abandoned rate change.
-    void RateFallbackLink();
+    // Sets the link rate on a port that changes rate, logging line first.
+    void SetLinkRate(uint32_t rate, const std::string& line);
+    bool LinkChangesRate() const { return m_transport && m_transport->ChangesRate(); }
 
     unsigned char* m_rxBuffer;
     int m_rxCount;
     bool m_baudChanged;
     volatile bool m_keepAlive;
     int m_keepAliveCountdown;
+
+private:
+    void FtdiRecovery();
 };

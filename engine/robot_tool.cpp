@@ -1,6 +1,9 @@
 #include "engine/robot_tool.h"
 
 #include <cstring>
+#include <string>
+
+#include "protocol/rate_codes.h"
 
 CRobotTool::CRobotTool() : m_pagesReceived(0) {}
 
@@ -62,7 +65,7 @@ void CRobotTool::HandleReply(char* bytes, int length) {
 
 void CRobotTool::OnTimeout() {
     const eCommand kind = m_currentCommand;
-    DiscardPortInput();
+    if (m_transport) m_transport->DiscardInput();
     AbandonHead(false);
     RateFallbackTool(kind);
     MakeLinkIdle();
@@ -70,15 +73,26 @@ void CRobotTool::OnTimeout() {
 }
 
 void CRobotTool::RateFallbackTool(eCommand kind) {
-    if (kind == ePageRead) {
+    const std::string base = std::to_string(kBaseRate);
+    if (kind == eBaud38400) {
+        SetLinkRate(76800, "****6 Changing baud rate to76800");
+    } else if (kind == eBaud76800) {
+        SetLinkRate(kBaseRate, "****5 Changing baud rate to" + base);
+    } else if (kind == ePageRead) {
         {
             CLockHold hold(*this);
             m_expectedPages.clear();
         }
-        if (m_baudChanged) m_baudChanged = false;
+        if (m_baudChanged) {
+            m_baudChanged = false;
+            SetLinkRate(kBaseRate, "****5 Changing baud rate to" + base);
+        }
     }
 }
 
 void CRobotTool::RestoreRateAfterPages() {
-    if (m_ftdiPort && m_baudChanged) m_baudChanged = false;
+    if (LinkChangesRate() && m_baudChanged) {
+        SetLinkRate(kBaseRate, "**** Changing baud rate to" + std::to_string(kBaseRate));
+        m_baudChanged = false;
+    }
 }
