@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/robot_tool.h"
+#include "fake_transport.h"
 #include "protocol/command_frame.h"
 
 class TestRobot : public CRobotTool {
@@ -27,6 +28,21 @@ public:
         m_expectedPages.clear();
         for (int i = 0; i < count; ++i) m_expectedPages.insert(i);
     }
+
+    // Attaches a fake port; the robot owns the adapter, the test keeps a pointer.
+    FakeTransport* AttachFake() {
+        FakeTransport* fake = new FakeTransport();
+        m_transport.reset(fake);
+        return fake;
+    }
+    // Receives until the buffer holds nothing more to take, as Poll does.
+    int ReceiveAll() {
+        int calls = 1;
+        while (Receive()) ++calls;
+        return calls;
+    }
+    int RxCount() const { return m_rxCount; }
+    bool BaudChanged() const { return m_baudChanged; }
 
     // Hands the robot a reply frame for payload text, as Receive would.
     void Reply(const wchar_t* payload) {
