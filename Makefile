@@ -3,8 +3,9 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 NATIVE_BIN := $(abspath $(BUILD)/native/bin)
+FUZZ_SECONDS ?= 300
 
-.PHONY: all setup build build-native build-x64 build-x86 test demo clean
+.PHONY: all setup build build-native build-x64 build-x86 test demo fuzz clean
 
 all: build
 
@@ -33,6 +34,10 @@ test: build
 
 demo: build
 	sh scripts/run-demo $(BUILD)
+
+# Every fuzz target of the pure code for FUZZ_SECONDS each.
+fuzz: setup build-native
+	sh scripts/run-fuzz $(BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <new>
 
-#include "api/com_error.h"
+#include "common/com_error.h"
 
 std::string NarrowText(const wchar_t* text, size_t length, UINT codePage) {
     // An empty input is not a failure, though WideCharToMultiByte calls it one.

@@ -1,6 +1,6 @@
 #include "api/safearray_matrix.h"
 
-#include "api/com_error.h"
+#include "common/com_error.h"
 #include "api/safearray_element.h"
 
 SAFEARRAY* CreateByteMatrix(unsigned long firstCount, unsigned long secondCount) {

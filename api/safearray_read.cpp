@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "api/com_error.h"
+#include "common/com_error.h"
 #include "api/safearray_element.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "api/com_error.h"
+#include "common/com_error.h"
 
 namespace {
 

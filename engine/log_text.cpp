@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include "common/com_error.h"
+
 std::string NarrowLogText(const CString& text) {
     if (text.IsEmpty()) return std::string();
     const int needed = WideCharToMultiByte(CP_ACP, 0, text.GetString(), text.GetLength(), nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return std::string();
+    // A text the code page cannot take is an error for the host, not a
+    // silently empty log line.
+    if (needed <= 0) ThrowComError(HresultFromWin32Code(GetLastError()));
     std::string narrow(static_cast<size_t>(needed), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.GetString(), text.GetLength(), &narrow[0], needed, nullptr, nullptr);
     return narrow;

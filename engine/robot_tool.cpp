@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "protocol/page_request.h"
 #include "protocol/rate_codes.h"
 
 CRobotTool::CRobotTool() : m_pagesReceived(0) {}
@@ -95,4 +96,20 @@ void CRobotTool::RestoreRateAfterPages() {
         SetLinkRate(kBaseRate, "**** Changing baud rate to" + std::to_string(kBaseRate));
         m_baudChanged = false;
     }
+}
+
+int CRobotTool::ReadFlashPages(int firstPage, int pageCount, int baudRate, bool flag, const wchar_t* address) {
+    if (ExpectsPages()) return 0;
+    // Only an FTDI link changes rate; elsewhere the tool is asked to stay at
+    // the base rate.
+    const uint32_t rate = m_ftdiPort ? static_cast<uint32_t>(baudRate) : kBaseRate;
+    const unsigned char rateByte = PageReadRateByte(rate, !flag);
+    const uint32_t count = CapPageCount(pageCount);
+    const std::wstring text = BuildPageReadText(firstPage, count, rateByte, address);
+    {
+        CLockHold hold(*this);
+        m_expectedPages.clear();
+        for (uint32_t i = 0; i < count; ++i) m_expectedPages.insert(static_cast<int32_t>(i));
+    }
+    return Issue(CString(text), ePageRead, address != nullptr, false);
 }

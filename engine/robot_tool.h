@@ -14,6 +14,10 @@ public:
     void HandleReply(char* bytes, int length) override;
     void OnTimeout() override;
 
+    // Builds and issues one flash-page read; 0 while an earlier page read
+    // still expects pages.
+    int ReadFlashPages(int firstPage, int pageCount, int baudRate, bool flag, const wchar_t* address);
+
     int GetPagesReceived() const { return m_pagesReceived; }
     void ResetPagesReceived() { m_pagesReceived = 0; }
     bool ExpectsPages();

@@ -235,3 +235,38 @@ TEST(Queue, KeepAliveAfterTwentyFiveIdleSeconds) {
     robot.Reply(L"0102");
     EXPECT_EQ(robot.GetKeepAliveCountdown(), 25000);
 }
+
+TEST(Queue, PageReadRequestsAreRefusedWhileOneExpectsPages) {
+    TestRobot robot;
+    const int first = robot.ReadFlashPages(0x12345, 64, 115200, true, nullptr);
+    ASSERT_NE(first, 0);
+    EXPECT_EQ(robot.ReadFlashPages(0, 1, 38400, true, nullptr), 0);
+    robot.Transmit(0);
+    robot.Transmit(5000);  // abandoned: the expected pages are forgotten
+    EXPECT_FALSE(robot.ExpectsPages());
+    const int second = robot.ReadFlashPages(0, 200, 38400, false, nullptr);
+    EXPECT_NE(second, 0);
+    robot.Transmit(0);
+    robot.Transmit(5000);
+    // No FTDI port: rate code 1 whatever the host asked; 200 pages capped
+    // at 128 (0x80); flag 0 asks for the sum check.
+    CRobotCommand* a = robot.FindReply(first);
+    CRobotCommand* b = robot.FindReply(second);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(std::wstring(a->GetString()), L"BE4D452301004001");
+    EXPECT_EQ(std::wstring(b->GetString()), L"BE4D0000000080" L"81");
+    EXPECT_EQ(a->GetCommand(), ePageRead);
+    EXPECT_FALSE(a->IsAddressed());
+}
+
+TEST(Queue, AddressedPageReadPlacesTheAddressCells) {
+    TestRobot robot;
+    const int id = robot.ReadFlashPages(7, 2, 38400, true, L"AB");
+    robot.Transmit(0);
+    robot.Transmit(5000);
+    CRobotCommand* record = robot.FindReply(id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(record->IsAddressed());
+    EXPECT_EQ(std::wstring(record->GetString()), L"BE4D" L"4142000000" L"00" L"07000000" L"02" L"01");
+}

@@ -3,7 +3,7 @@
 
 #include <cwchar>
 
-#include "api/com_error.h"
+#include "common/com_error.h"
 #include "api/host_text.h"
 
 TEST(HostText, NarrowsToAnsiCodePage) {
