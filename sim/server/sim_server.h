@@ -1,0 +1,138 @@
+#pragma once
+// The simulated tool behind a real link, in a background thread: listening
+// on loopback TCP, connecting out to a TCP port (a pty bridge standing for a
+// COM port), or on a COM port. Every member is safe to call from any thread.
+//
+//   vxsim::SimServer sim;
+//   int port = sim.ListenTcp();          // ephemeral port on 127.0.0.1
+//   sim.AddFaults("be4d:droppage=1#1");
+//   ... host talks to 127.0.0.1:port ...
+//   sim.WaitForCommands(1, 2000);
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/tool_model.h"
+#include "sim/wire_schedule.h"
+
+namespace vxsim {
+
+class SimLink;
+
+class SimServer {
+public:
+    SimServer();
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Starting: one of the three, once. ListenTcp returns the port (port 0
+    // picks a free one) or -1. ConnectTcp returns once connected, false after
+    // timeoutMs. OpenCom opens \\.\COMn at 38400 8N1.
+    int ListenTcp(int port = 0);
+    bool ConnectTcp(const std::string& host, int port, unsigned timeoutMs = 5000);
+    bool OpenCom(int number);
+    // Ends the thread and the link; also done by the destructor.
+    void Stop();
+
+    // The tool's behaviour (see fault_plan.h for the rule text).
+    bool AddFaults(const std::string& rules, std::string* error = nullptr);
+    bool SetRandomFaults(uint64_t seed, const std::string& chances, std::string* error = nullptr);
+    void ClearFaults();
+    void SetPacing(bool on);
+    void SetTripleFrames(bool on);
+    bool SetToolInfo(const std::string& text);
+    void SetToolRate(uint32_t rate);
+    void SetReplyDelayMs(uint32_t ms);
+    // Close the connection after this many frames on it (-1: never).
+    void SetCloseAfterFrames(int frames);
+    // Whether a TCP link is made again after it was lost (default on); when
+    // off, the server ends once the host closes its end.
+    void SetReconnect(bool on);
+    // Appends a timestamped hex line per block received; false if the file
+    // cannot be opened.
+    bool SetRecordFile(const std::string& path);
+
+    // Link actions.
+    void CloseConnection();
+    // The tool disappears for ms (0: until Return): link closed, no new one.
+    void Vanish(unsigned ms);
+    void Return();
+
+    // What happened.
+    std::vector<uint8_t> Received() const;
+    void ClearReceived();
+    std::vector<std::vector<uint8_t>> Commands() const;
+    size_t CommandCount() const;
+    size_t FramesAnswered() const;
+    uint32_t ToolRate() const;
+    ToolCounters Counters() const;
+    bool IsConnected() const;
+    size_t Connections() const;
+    int Port() const;
+    bool Finished() const;
+    std::string LastError() const;
+
+    // Bounded waits; true when the condition was met in time.
+    bool WaitForCommands(size_t count, unsigned timeoutMs) const;
+    bool WaitForFramesAnswered(size_t count, unsigned timeoutMs) const;
+    bool WaitConnected(unsigned timeoutMs) const;
+    bool WaitFinished(unsigned timeoutMs) const;
+
+private:
+    enum class Mode { kNone, kListen, kConnect, kCom };
+    template <typename Pred>
+    bool WaitFor(unsigned timeoutMs, Pred pred) const;
+    void Start();
+    void Run();
+    bool EnsureLink();
+    void Serve();
+    void DropLink(const char* why);
+    SOCKET TryConnect();
+    int64_t NowUs() const;
+    void Record(const char* text);
+
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    bool m_wsa = false;
+
+    // Set before the thread starts.
+    Mode m_mode = Mode::kNone;
+    SOCKET m_listener = INVALID_SOCKET;
+    std::string m_host;
+    int m_port = -1;
+    int m_comNumber = 0;
+
+    // Thread side; shared fields under m_lock.
+    std::unique_ptr<SimLink> m_link;
+    ToolModel m_tool;
+    WireSchedule m_schedule;
+    std::vector<uint8_t> m_received;
+    size_t m_framesAnswered = 0;
+    size_t m_framesOnLink = 0;
+    size_t m_connections = 0;
+    bool m_connected = false;
+    bool m_finished = false;
+    bool m_reconnect = true;
+    bool m_closeRequested = false;
+    int m_closeAfterFrames = -1;
+    bool m_gone = false;
+    int64_t m_returnAtUs = 0;
+    int64_t m_nextAttemptUs = 0;
+    FILE* m_recordFile = nullptr;
+    std::string m_lastError;
+    int64_t m_startUs = 0;
+};
+
+} // namespace vxsim
