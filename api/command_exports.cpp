@@ -1,12 +1,90 @@
 #include "api/command_exports.h"
 
+#include <memory>
+#include <string>
+
+#include "api/message_wait.h"
+#include "api/safearray_matrix.h"
+#include "api/safearray_read.h"
+#include "api/safearray_write.h"
 #include "framework/module_state.h"
+#include "protocol/hex_text.h"
+
+namespace {
+
+// The reply of a command with two or more parts, as a matrix: byte j of part
+// k at (j, k), shorter parts zero-padded. Returns the width, 0 when the walk
+// yields nothing, -2 when the array cannot be made.
+long RepliesToMatrix(CRobotCommand* record, SAFEARRAY** reply) {
+    if (!record->StartReplyWalk()) return 0;
+    long widest = 0;
+    long parts = 0;
+    do {
+        if (record->GetReplySize() > widest) widest = record->GetReplySize();
+        ++parts;
+    } while (record->NextReply());
+    ReleaseHeldArray(reply);
+    SAFEARRAY* matrix = CreateByteMatrix(static_cast<unsigned long>(widest), static_cast<unsigned long>(parts));
+    if (!matrix) return -2;
+    *reply = matrix;
+    long part = 0;
+    record->StartReplyWalk();
+    do {
+        const char* data = record->GetReplyData();
+        for (long j = 0; data && j < record->GetReplySize(); ++j)
+            PutMatrixByte(matrix, j, part, static_cast<unsigned char>(data[j]));
+        ++part;
+    } while (record->NextReply());
+    return widest;
+}
+
+} // namespace
 
 long __stdcall ROBOT_SendCommand(RobotHandle robot, const wchar_t* text) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
     return tool->Issue(CString(text), eStandard, false, false);
+}
+
+long __stdcall ROBOT_SendCommandBytes(RobotHandle robot, SAFEARRAY** bytes, long kind) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    unsigned int count = 0;
+    std::unique_ptr<unsigned short[]> values(SafeArrayToShorts(bytes, &count));
+    if (!values) return 0;
+    // Bytes that already begin with the start marker are a whole frame.
+    const bool preFramed = count >= 3 && values[0] == 0x00A5 && values[1] == 0x005A;
+    const bool addressed = preFramed && (values[2] & 0x01) != 0;
+    std::wstring text;
+    text.reserve(count * 2);
+    for (unsigned int i = 0; i < count; ++i) {
+        const unsigned char low = static_cast<unsigned char>(values[i] & 0xFF);
+        text += BytesToHexText(&low, 1);
+    }
+    const eCommand command = kind == 0 ? eStandard : static_cast<eCommand>(kind);
+    return tool->Issue(CString(text), command, addressed, preFramed);
+}
+
+long __stdcall ROBOT_GetToolInfo(RobotHandle robot) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    return tool->Issue(CString(L"BE09"), eToolInfo, false, false);
+}
+
+long __stdcall ROBOT_WriteToPort(RobotHandle robot, SAFEARRAY** bytes, long length) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    unsigned int count = 0;
+    std::unique_ptr<unsigned char[]> buffer(SafeArrayToBytes(bytes, &count));
+    if (!buffer) return 0;
+    if (tool->IsBusy()) return -1;
+    const int n = (length >= 1 && static_cast<unsigned long>(length) <= count) ? static_cast<int>(length)
+                                                                                : static_cast<int>(count);
+    return tool->WriteToPort(reinterpret_cast<char*>(buffer.get()), n) ? 1 : 0;
 }
 
 CRobotCommand* __stdcall ROBOT_GetReply(RobotHandle robot, long id) {
@@ -25,4 +103,49 @@ bool __stdcall ROBOT_DeleteReply(RobotHandle robot, long id) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     return tool ? tool->DeleteReply(static_cast<int>(id)) : false;
+}
+
+long __stdcall ROBOT_GetReplyBytes(RobotHandle robot, long id, SAFEARRAY** reply) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    CRobotCommand* record = tool->FindReply(static_cast<int>(id));
+    if (!record) return 0;
+    if (!record->IsReplyComplete()) return record->IsAbandoned() ? -1 : 0;
+    if (record->GetReplyCount() < 2) {
+        BytesToSafeArray(record->GetReplyData(), record->GetReplySize(), reply);
+        return record->GetReplySize();
+    }
+    return RepliesToMatrix(record, reply);
+}
+
+long __stdcall ROBOT_WaitReplyBytes(RobotHandle robot, long id, unsigned long timeoutMs, SAFEARRAY** reply) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    CRobotCommand* record = nullptr;
+    if (tool->GetTcpPort()) {
+        // The TCP port's notifications are messages of this thread: keep
+        // them flowing while waiting.
+        const DWORD start = GetTickCount();
+        DWORD waitMs = timeoutMs;
+        if (GetTickCount() - start >= waitMs) return 0;  // always so for 0
+        for (;;) {
+            if (!PumpPendingMessages()) waitMs = 0;  // quit: stop waiting
+            record = tool->FindReply(static_cast<int>(id));
+            if (record) break;
+            if (GetTickCount() - start >= waitMs) return 0;
+            // Sleep until a message arrives or a millisecond passes, rather
+            // than spinning a processor the worker needs.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
+    } else {
+        record = tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs));
+        if (!record) return 0;
+    }
+    if (record->IsReplyComplete()) {
+        BytesToSafeArray(record->GetReplyData(), record->GetReplySize(), reply);
+        return record->GetReplySize();
+    }
+    return record->IsAbandoned() ? -1 : 0;
 }

@@ -11,6 +11,7 @@ tmp="$out.tmp"
   echo "EXPORTS"
   cat "$list"/*.txt | grep -v '^[[:space:]]*#' | while read -r plain func; do
     [ -n "$plain" ] || continue
+    [ "$plain" = "-" ] && continue  # decorated name only
     pattern="^_Z${#func}${func}[A-Za-z0-9_]*(@[0-9]+)?\$"
     matches=$(printf '%s\n' "$syms" | grep -E "$pattern" || true)
     count=$(printf '%s' "$matches" | grep -c . || true)

@@ -1,0 +1,25 @@
+// The adapter for each kind of port, made when the port is attached.
+#include "engine/ftdi_transport.h"
+#include "engine/robot_base.h"
+#include "engine/serial_transport.h"
+#include "engine/tcp_transport.h"
+#include "ports/ftdi_port.h"
+
+namespace {
+constexpr DWORD kFtEventRxChar = 1;
+} // namespace
+
+std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CSerialPort* port) {
+    return std::unique_ptr<LinkTransport>(new SerialTransport(port));
+}
+
+std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CTCPPort* port) {
+    return std::unique_ptr<LinkTransport>(new TcpTransport(port));
+}
+
+std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CFTDIPort* port) {
+    // The driver signals the receive event whenever characters arrive; the
+    // poll cycle waits on it.
+    if (m_ftdiEvent) port->SetEventNotification(kFtEventRxChar, m_ftdiEvent);
+    return std::unique_ptr<LinkTransport>(new FtdiTransport(port, m_ftdiEvent, *this));
+}
