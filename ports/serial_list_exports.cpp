@@ -1,0 +1,27 @@
+#include "ports/serial_list_exports.h"
+
+#include <string>
+
+#include "framework/module_state.h"
+#include "ports/library_app.h"
+
+int __stdcall GetPortCount() {
+    VX_MANAGE_STATE();
+    return GetLibraryApp().RescanPorts();
+}
+
+BSTR __stdcall GetPortDescription(int index) {
+    VX_MANAGE_STATE();
+    CLibraryApp& app = GetLibraryApp();
+    if (index < 1 || index > app.GetPortCount()) return SysAllocString(L"");
+    const std::wstring text = app.GetPortDescriptionAt(index - 1).Str() + L" (COM" +
+                              std::to_wstring(app.GetPortNumberAt(index - 1)) + L")";
+    return SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
+}
+
+int __stdcall GetPortNumber(int index) {
+    VX_MANAGE_STATE();
+    CLibraryApp& app = GetLibraryApp();
+    if (index < 1 || index > app.GetPortCount()) return 0;
+    return static_cast<int>(app.GetPortNumberAt(index - 1));
+}
