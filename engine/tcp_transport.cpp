@@ -14,7 +14,17 @@ int TcpTransport::ReadInto(unsigned char* dst, int count) {
     return m_port->Read(reinterpret_cast<char*>(dst), count);
 }
 
-bool TcpTransport::AcceptsSending() { return m_port->IsOpen(); }
+bool TcpTransport::AcceptsSending() {
+    if (m_port->IsOpen()) return true;
+    // Only a failing write would otherwise start a new connection, and no
+    // write happens while sending is held: try again now and then.
+    const DWORD now = GetTickCount();
+    if (now - m_lastAttempt >= kReconnectIntervalMs) {
+        m_lastAttempt = now;
+        m_port->Open();
+    }
+    return false;
+}
 
 unsigned long TcpTransport::WriteCommand(const std::vector<unsigned char>& bytes, bool toolInfo, bool) {
     if (toolInfo) {

@@ -1,14 +1,18 @@
 #pragma once
 // The link over TCP: the socket's notifications fill the port's buffer and
-// set its data event. Sending waits while the connection is down; unread
-// input is dropped when a command is abandoned.
+// set its data event. Sending waits while the connection is down, and the
+// connection is made again (at most once a second) so that a link the peer
+// dropped recovers by itself; unread input is dropped when a command is
+// abandoned.
 #include "engine/link_transport.h"
 
 class CTCPPort;
 
 class TcpTransport : public LinkTransport {
 public:
-    explicit TcpTransport(CTCPPort* port) : m_port(port) {}
+    static constexpr DWORD kReconnectIntervalMs = 1000;
+
+    explicit TcpTransport(CTCPPort* port) : m_port(port), m_lastAttempt(GetTickCount()) {}
 
     bool WaitForData(HANDLE workEvent, unsigned int ms) override;
     int BytesWaiting() override;
@@ -20,4 +24,5 @@ public:
 
 private:
     CTCPPort* m_port;
+    DWORD m_lastAttempt;
 };

@@ -229,3 +229,19 @@ TEST(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
     EXPECT_EQ(rig.SimQuery("devicerate"), 38400);
     EXPECT_GE(rig.SimQuery("ftreloads"), 1);
 }
+
+// TCP only: a connection the tool drops is made again, and what was queued
+// meanwhile goes out once it is back.
+TEST(LinkTcp, DroppedConnectionIsMadeAgain) {
+    LinkRig rig(LinkKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    const int before = rig.Robot().Issue(CString(L"0f01"), eStandard, false, false);
+    ASSERT_NE(rig.WaitFinished(before, 5000), nullptr);
+    rig.Sim()->CloseConnection();
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.Sim()->Connections() >= 2 || !rig.Sim()->IsConnected(); }, 3000));
+    const int after = rig.Robot().Issue(CString(L"0f02"), eStandard, false, false);
+    CRobotCommand* record = rig.WaitFinished(after, 8000);
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(record->IsReplyComplete());
+    EXPECT_GE(rig.Sim()->Connections(), 2u);
+}

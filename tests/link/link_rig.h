@@ -34,6 +34,7 @@ public:
     std::vector<uint8_t> ToolReceived();
     void ClearToolReceived();
     bool AddFaults(const std::string& rules);
+    vxsim::SimServer* Sim() { return m_sim.get(); }  // TCP and COM
     int SimControl(const std::string& command);  // FTDI only
     long long SimQuery(const std::string& name);  // FTDI only
 
