@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 NATIVE_BIN := $(abspath $(BUILD)/native/bin)
 FUZZ_SECONDS ?= 300
 
-.PHONY: all setup build build-native build-x64 build-x86 test demo fuzz clean
+.PHONY: all setup build build-native build-x64 build-x86 test demo fuzz bench soak clean
 
 all: build
 
@@ -38,6 +38,10 @@ demo: build
 # Every fuzz target of the pure code for FUZZ_SECONDS each.
 fuzz: setup build-native
 	sh scripts/run-fuzz $(BUILD) $(FUZZ_SECONDS)
+
+# The benchmark table (also written to $(BUILD)/x64/bench.md).
+bench: build
+	sh scripts/run-bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
