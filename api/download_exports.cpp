@@ -1,0 +1,60 @@
+#include "api/download_exports.h"
+
+#include <memory>
+
+#include "api/download_page_matrix.h"
+#include "api/download_tool_memory.h"
+#include "api/host_text.h"
+#include "framework/module_state.h"
+
+long __stdcall ROBOT_ReadFlashPages(RobotHandle robot, long firstPage, long pageCount, long baudRate, long flag,
+                                    const wchar_t* address) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return 0;
+    return tool->ReadFlashPages(firstPage, pageCount, baudRate, flag != 0, address);
+}
+
+PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, long baudRate, long timeoutMs,
+                                         long flag, long* error, const wchar_t* address) {
+    VX_MANAGE_STATE();
+    CRobotTool* tool = RobotFromHandle(robot);
+    if (!tool) return nullptr;
+    std::unique_ptr<PageList> list(new PageList());
+    long result = download::kFailed;
+    try {
+        result = DownloadToolMemory(tool, *list, pages, baudRate, timeoutMs, flag != 0, address);
+    } catch (...) {
+        // The exception is the host's; the pages read so far are not.
+        FreePageBuffers(*list);
+        throw;
+    }
+    if (error) *error = result < 0 ? -1 : 0;
+    if (result > 0) return list.release();
+    FreePageBuffers(*list);
+    return nullptr;
+}
+
+PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, long baudRate, long timeoutMs,
+                                         long flag, long* error) {
+    VX_MANAGE_STATE();
+    return ROBOT_ReadToolMemory(robot, pages, baudRate, timeoutMs, flag, error, nullptr);
+}
+
+long __stdcall ROBOT_ReadToolMemorySAAddressed(RobotHandle robot, SAFEARRAY** pages, long baudRate, long timeoutMs,
+                                               long flag, SAFEARRAY** out, const wchar_t* address) {
+    VX_MANAGE_STATE();
+    if (!robot || !pages || !out) return 0;
+    const std::unique_ptr<wchar_t[]> addressCopy = CopyHostText(address);
+    long error = 0;
+    std::unique_ptr<PageList> list(
+        ROBOT_ReadToolMemory(robot, pages, baudRate, timeoutMs, flag, &error, addressCopy.get()));
+    if (!list) return error;
+    return StorePageMatrix(*list, out);
+}
+
+long __stdcall ROBOT_ReadToolMemorySA(RobotHandle robot, SAFEARRAY** pages, long baudRate, long timeoutMs, long flag,
+                                      SAFEARRAY** out) {
+    VX_MANAGE_STATE();
+    return ROBOT_ReadToolMemorySAAddressed(robot, pages, baudRate, timeoutMs, flag, out, nullptr);
+}
