@@ -66,8 +66,8 @@ int64_t WireSchedule::NextDueUs() const {
     return ByteDueUs(head, start, head.sent);
 }
 
-void WireSchedule::Take(int64_t nowUs, WireStep& step) {
-    while (!m_queue.empty()) {
+void WireSchedule::Take(int64_t nowUs, WireStep& step, uint32_t frameLimit) {
+    while (!m_queue.empty() && step.framesEnded < frameLimit) {
         Pending& head = m_queue.front();
         const int64_t start = StartOf(head);
         if (start > nowUs) return;

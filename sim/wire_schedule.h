@@ -46,8 +46,9 @@ public:
     // Queues chunks that may start no earlier than baseUs.
     void Push(const ChunkList& chunks, int64_t baseUs);
     // Takes everything due by nowUs. Stops after a close or vanish action so
-    // that the caller can act on it before anything later goes out.
-    void Take(int64_t nowUs, WireStep& step);
+    // that the caller can act on it before anything later goes out, and
+    // once frameLimit frames have ended.
+    void Take(int64_t nowUs, WireStep& step, uint32_t frameLimit = UINT32_MAX);
     // When the next byte or action is due (kNever when nothing is queued).
     int64_t NextDueUs() const;
 

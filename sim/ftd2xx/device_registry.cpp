@@ -67,10 +67,10 @@ void Registry::Reload(const std::string* inlineConfig) {
     std::vector<vxsim::DeviceConfig> configs;
     bool fromFile = false;
     std::string text = inlineConfig ? *inlineConfig : ReadConfigText(fromFile, m_configError);
-    if (inlineConfig || fromFile) {
-        if (m_configError.empty() && !vxsim::ParseDeviceConfig(text, configs, m_configError, m_configErrorLine) &&
-            m_configErrorLine == 0)
-            m_configErrorLine = 1;
+    if (!m_configError.empty()) {
+        m_configErrorLine = 1;  // the file itself cannot be read
+    } else if (inlineConfig || fromFile) {
+        vxsim::ParseDeviceConfig(text, configs, m_configError, m_configErrorLine);
     } else {
         configs.push_back(vxsim::DeviceConfig());
     }

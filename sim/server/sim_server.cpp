@@ -248,7 +248,12 @@ void SimServer::Serve() {
                 if (m_tool.Counters().commands != before) m_changed.notify_all();
             }
         }
-        if (!m_gone) m_schedule.Take(now, step);
+        if (!m_gone) {
+            uint32_t limit = UINT32_MAX;
+            if (m_closeAfterFrames >= 0)
+                limit = static_cast<uint32_t>(std::max<int64_t>(0, m_closeAfterFrames - static_cast<int64_t>(m_framesOnLink)));
+            m_schedule.Take(now, step, limit);
+        }
     }
     bool ok = true;
     for (const WirePiece& piece : step.pieces) ok = ok && m_link->Write(piece.bytes.data(), piece.bytes.size());
