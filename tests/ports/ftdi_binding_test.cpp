@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ports/ftdi_port.h"
+#include "protocol/command_frame.h"
 #include "tests/ports/message_box_watcher.h"
 
 namespace {
@@ -182,5 +183,35 @@ TEST(FtdiBinding, ALibraryWithoutRescanIsReportedOnceAndOtherwiseWorks) {
     EXPECT_EQ(port.SetBaudRate(57600), d2xx::kOk);
     EXPECT_EQ(port.Close(), d2xx::kOk);
     Sleep(50);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST(FtdiBinding, ToolInfoRequestIsAnsweredThroughTheWrappers) {
+    MessageBoxWatcher boxes;
+    LibraryFolder sim(L"ftdisim");
+    SKIP_WITHOUT_LIBRARY(sim);
+    CFTDIPort port;
+    ASSERT_EQ(port.Open(0), d2xx::kOk);
+    ASSERT_EQ(port.SetBaudRate(CFTDIPort::kDefaultBaudRate), d2xx::kOk);
+    ASSERT_EQ(port.SetDataCharacteristics(d2xx::kBits8, d2xx::kStopBits1, d2xx::kParityNone), d2xx::kOk);
+    ASSERT_EQ(port.SetTimeouts(100, 100), d2xx::kOk);
+    ASSERT_EQ(port.Purge(d2xx::kPurgeRx | d2xx::kPurgeTx), d2xx::kOk);
+
+    std::vector<unsigned char> frame = EncodeCommand(L"BE09", 4, false, false);
+    DWORD written = 0;
+    ASSERT_EQ(port.Write(frame.data(), static_cast<DWORD>(frame.size()), &written), d2xx::kOk);
+    EXPECT_EQ(written, frame.size());
+    DWORD waiting = 0;
+    const DWORD start = GetTickCount();
+    while (waiting < 10 && GetTickCount() - start < 5000) {
+        ASSERT_EQ(port.GetQueueStatus(&waiting), d2xx::kOk);
+        if (waiting < 10) Sleep(5);
+    }
+    ASSERT_EQ(waiting, 10u);
+    char reply[10] = {};
+    DWORD returned = 0;
+    ASSERT_EQ(port.Read(reply, waiting, &returned), d2xx::kOk);
+    EXPECT_EQ(std::string(reply, returned), "9.1.V1.0.0");
+    EXPECT_EQ(port.Close(), d2xx::kOk);
     EXPECT_TRUE(boxes.Texts().empty());
 }

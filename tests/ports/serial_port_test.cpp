@@ -6,6 +6,8 @@
 #include <string>
 
 #include "ports/serial_port.h"
+#include "protocol/command_frame.h"
+#include "sim/server/sim_server.h"
 #include "support/test_files.h"
 #include "tests/ports/loopback_peer.h"
 
@@ -199,4 +201,25 @@ TEST(SerialPort, ClosedPortIsQuietAndCloseIsHarmless) {
     EXPECT_EQ(port.BytesAvailable(), 0);
     EXPECT_NE(port.GetEvent(), nullptr);
     EXPECT_EQ(WaitForSingleObject(port.GetEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST(SerialPortWithTool, ToolInfoRequestIsAnsweredByTheSimulator) {
+    vxsim::SimServer tool;
+    ASSERT_TRUE(tool.ConnectTcp("127.0.0.1", kLinePort, 5000)) << tool.LastError();
+    CSerialPort port;
+    ASSERT_EQ(port.Open(kComPort, kBaud), 0);
+    ASSERT_TRUE(port.StartPolling());
+    const std::vector<unsigned char> frame = EncodeCommand(L"BE09", 4, false, false);
+    std::string reply;
+    // The line reaches the tool only once the rig has taken its connection:
+    // a request sent before that is lost, so it is sent again.
+    for (int attempt = 0; attempt < 20 && reply.size() < 10; ++attempt) {
+        port.ClearBuffer();
+        ASSERT_EQ(port.Write(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size())),
+                  static_cast<int>(frame.size()));
+        WaitUntil([&] { return port.BytesAvailable() >= 10; }, 500);
+        reply = ReadAll(port);
+    }
+    EXPECT_EQ(reply, "9.1.V1.0.0");
+    port.Close();
 }

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "ports/tcp_port.h"
+#include "protocol/command_frame.h"
+#include "sim/server/sim_server.h"
 #include "tests/ports/loopback_peer.h"
 #include "tests/ports/message_pump.h"
 
@@ -208,4 +210,19 @@ TEST(TcpPort, HostNameIsCutAt259Characters) {
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.Open(nullptr, 81), 0);
     EXPECT_STREQ(port.GetHostName(), L"");
+}
+
+TEST(TcpPortWithTool, ToolInfoRequestIsAnsweredByTheSimulator) {
+    vxsim::SimServer tool;
+    const int toolPort = tool.ListenTcp();
+    ASSERT_GT(toolPort, 0) << tool.LastError();
+    CTCPPort port;
+    port.Open(L"127.0.0.1", static_cast<unsigned int>(toolPort));
+    ASSERT_TRUE(PumpUntil([&] { return port.IsOpen(); }, 5000));
+    const std::vector<unsigned char> frame = EncodeCommand(L"BE09", 4, false, false);
+    ASSERT_EQ(port.Write(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size())),
+              static_cast<int>(frame.size()));
+    ASSERT_TRUE(PumpUntil([&] { return port.BytesAvailable() >= 10; }, 5000));
+    PumpFor(50);
+    EXPECT_EQ(ReadAll(port), "9.1.V1.0.0");
 }
