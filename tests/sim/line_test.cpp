@@ -107,6 +107,16 @@ TEST(WireSchedule, StopsAtALinkActionSoThatItCanBeActedOn) {
     EXPECT_EQ(3u, TakeBytes(s, 10 * kMs));
 }
 
+TEST(WireSchedule, FrameLimitLeavesLaterFramesQueued) {
+    WireSchedule s;
+    s.Push(ChunkList{Chunk(5, 38400), Chunk(5, 38400), Chunk(5, 38400)}, 0);
+    WireStep step;
+    s.Take(10 * kMs, step, 2);
+    EXPECT_EQ(2u, step.framesEnded);
+    EXPECT_EQ(10u, step.ByteCount());
+    EXPECT_EQ(5u, s.PendingBytes());
+}
+
 TEST(FtdiLine, PageReadAtRateCodeFourReadsCleanOnceTheDeviceIsSwitched) {
     FtdiLine line(1, 0);
     WriteBytewise(line, Frame(L"BE4D0000100003" L"04"), 1 * kMs);
