@@ -1,0 +1,54 @@
+#!/bin/sh
+# The release packages: BUILD/vornex-VERSION-win32.zip and -win64.zip, each
+# with the DLL and its module-definition file, the C header, the VB module,
+# vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
+# that it never shadows a real one) and the user guide. The version is the
+# one cmake/version.cmake gives the DLL's version block.
+# Usage: make-dist.sh BUILD_ROOT
+set -eu
+root=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/.." && pwd)
+
+part() { sed -n "s/^set(VX_VERSION_$1 \([0-9][0-9]*\))/\1/p" "$src/cmake/version.cmake"; }
+version="$(part MAJOR).$(part MINOR).$(part PATCH)"
+case "$version" in
+  *[0-9].*[0-9].*[0-9]) ;;
+  *) echo "make-dist: no version in cmake/version.cmake"; exit 1 ;;
+esac
+
+status=0
+package() {
+  arch=$1; name=$2; triplet=$3; format=$4
+  build="$root/$arch"
+  stage="$root/dist/vornex-$version-$name"
+  zipfile="$root/vornex-$version-$name.zip"
+  rm -rf "$stage" "$zipfile"
+  mkdir -p "$stage/include" "$stage/bindings" "$stage/ftdisim"
+  missing=0
+  put() {
+    if [ -f "$1" ]; then cp "$1" "$2"; else echo "make-dist: $1 is missing (build the $arch tree first)"; missing=1; fi
+  }
+  put "$build/bin/vornex.dll" "$stage/vornex.dll"
+  put "$build/vornex.def" "$stage/vornex.def"
+  put "$build/bin/vornexctl.exe" "$stage/vornexctl.exe"
+  put "$build/bin/vornex-sim.exe" "$stage/vornex-sim.exe"
+  put "$build/bin/ftdisim/Ftd2xx.dll" "$stage/ftdisim/Ftd2xx.dll"
+  put "$src/include/vornex.h" "$stage/include/vornex.h"
+  put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
+  put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
+  [ "$missing" -eq 0 ] || { status=1; return; }
+
+  # Every program file is built for the package's architecture; the
+  # package carries them without their debug information.
+  for f in vornex.dll vornexctl.exe vornex-sim.exe ftdisim/Ftd2xx.dll; do
+    "$triplet-strip" --strip-debug "$stage/$f"
+    got=$("$triplet-objdump" -f "$stage/$f" | sed -n 's/.*file format //p')
+    [ "$got" = "$format" ] || { echo "make-dist: $name/$f is '$got', expected $format"; status=1; return; }
+  done
+  (cd "$root/dist" && zip -q -r -X "$zipfile" "vornex-$version-$name")
+  echo "make-dist: $zipfile ($(unzip -Z1 "$zipfile" | grep -vc '/$') files)"
+}
+
+package x86 win32 i686-w64-mingw32 pei-i386
+package x64 win64 x86_64-w64-mingw32 pei-x86-64
+exit $status
