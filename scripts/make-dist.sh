@@ -46,7 +46,7 @@ package() {
     [ "$got" = "$format" ] || { echo "make-dist: $name/$f is '$got', expected $format"; status=1; return; }
   done
   (cd "$root/dist" && zip -q -r -X "$zipfile" "vornex-$version-$name")
-  echo "make-dist: $zipfile ($(unzip -Z1 "$zipfile" | grep -vc '/$') files)"
+  echo "make-dist: $zipfile ($(find "$stage" -type f | wc -l) files)"
 }
 
 package x86 win32 i686-w64-mingw32 pei-i386
