@@ -19,7 +19,11 @@ tmp="$out.tmp"
       echo "gen-def: $func has $count definitions for plain name $plain" >&2
       exit 1
     fi
-    echo "  $plain = $matches"
+    case "$matches" in
+      # i686 stdcall: hosts linking the import library look for plain@N.
+      *@*) echo "  $plain@${matches##*@} = $matches == $plain" ;;
+      *)   echo "  $plain = $matches" ;;
+    esac
   done
 } > "$tmp"
 mv "$tmp" "$out"

@@ -27,8 +27,10 @@ wine_session_start() {
     # Without a window manager Wine waits up to 2 s whenever it hides a
     # window; unmanaged windows hide at once.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+    # Let the server wineboot started end, so that ours is the persistent one.
+    wineserver -w >/dev/null 2>&1 || true
   fi
-  wineserver -p >/dev/null 2>&1
+  wineserver -p >/dev/null 2>&1 || true
   wine cmd /c exit >/dev/null 2>&1 || true
 }
 
