@@ -192,7 +192,16 @@ bool FaultPlan::SetRandom(uint64_t seed, const std::string& chances, std::string
         Chance c;
         const size_t slash = value.find('/');
         if (slash != std::string::npos) {
-            if (!ParseNumber(value.substr(slash + 1), c.max)) {
+            std::string range = value.substr(slash + 1);
+            const size_t dash = range.find('-');
+            if (kind == FaultKind::kDelay && dash != std::string::npos) {
+                if (!ParseNumber(range.substr(0, dash), c.min)) {
+                    if (error) *error = "bad MIN in '" + token + "'";
+                    return false;
+                }
+                range.erase(0, dash + 1);
+            }
+            if (!ParseNumber(range, c.max) || c.min > c.max) {
                 if (error) *error = "bad MAX in '" + token + "'";
                 return false;
             }
@@ -277,10 +286,12 @@ AppliedFaults FaultPlan::ForCommand(const std::vector<uint8_t>& payload, uint32_
                   static_cast<int32_t>(m_random.Below(static_cast<uint32_t>(max < 0 ? 20 : max) + 1)), replyFrames,
                   out);
             break;
-        case FaultKind::kDelay:
-            Apply(kind, static_cast<int32_t>(m_random.Below(static_cast<uint32_t>(max < 0 ? 500 : max) + 1)), -1,
+        case FaultKind::kDelay: {
+            const int32_t top = max < 0 ? 500 : max;
+            Apply(kind, c.min + static_cast<int32_t>(m_random.Below(static_cast<uint32_t>(top - c.min) + 1)), -1,
                   replyFrames, out);
             break;
+        }
         case FaultKind::kClose:
             Apply(kind, static_cast<int32_t>(m_random.Below(replyFrames + 1)), -1, replyFrames, out);
             break;

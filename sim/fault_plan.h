@@ -72,7 +72,9 @@ public:
     const std::vector<FaultRule>& Rules() const { return m_rules; }
 
     // Random mode: "KIND=P[/MAX] ..." with P a probability per command (per
-    // write for ioerror) and MAX the largest random argument.
+    // write for ioerror) and MAX the largest random argument; a delay may
+    // take "/MIN-MAX", so that its replies come surely after a host's time
+    // limit rather than on its edge.
     bool SetRandom(uint64_t seed, const std::string& chances, std::string* error = nullptr);
     void ClearRandom();
     bool RandomOn() const;
@@ -88,6 +90,7 @@ public:
 private:
     struct Chance {
         double probability = 0;
+        int32_t min = 0;  // delay only: the shortest random delay
         int32_t max = -1;
     };
     void Apply(FaultKind kind, int32_t a, int32_t b, uint32_t replyFrames, AppliedFaults& out);

@@ -71,7 +71,13 @@ void ToolModel::Receive(const uint8_t* data, size_t count, int64_t nowMs, ChunkL
     m_counters.bytesReceived += count;
     std::vector<CommandFrame> frames;
     m_scanner.Feed(data, count, nowMs, frames);
-    for (const CommandFrame& f : frames) Handle(f, out);
+    for (const CommandFrame& f : frames) {
+        // A tool answers the command in front of it: one that arrives while
+        // an earlier answer has not gone yet replaces that answer, which the
+        // host has given up on and would take for the new command's.
+        out.clear();
+        Handle(f, out);
+    }
 }
 
 void ToolModel::Handle(const CommandFrame& frame, ChunkList& out) {

@@ -52,6 +52,7 @@ public:
     void SetRate(uint32_t rate) { m_rate = rate; }
 
     FaultPlan& Faults() { return m_faults; }
+    const FaultPlan& Faults() const { return m_faults; }
     void SetTripleFrames(bool on) { m_triple = on; }
     bool TripleFrames() const { return m_triple; }
     // Exactly 10 characters, '9' first, 'V' fifth and '.' seventh.

@@ -23,6 +23,10 @@ void WireSchedule::SetLineRate(uint32_t rate, int64_t nowUs) {
 }
 
 void WireSchedule::Push(const ChunkList& chunks, int64_t baseUs) {
+    // A reply after silence is a new stream: it waits for the device to be
+    // at its rate even when the last reply went at that rate too, since the
+    // host switches the device back to the base rate between requests.
+    if (m_queue.empty()) m_lastRate = 0;
     for (const OutputChunk& c : chunks) {
         Pending p;
         p.chunk = c;

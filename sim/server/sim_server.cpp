@@ -244,6 +244,10 @@ void SimServer::Serve() {
                 ChunkList reply;
                 const size_t before = m_tool.Counters().commands;
                 m_tool.Receive(buffer, static_cast<size_t>(n), now / 1000, reply);
+                // A new command makes the tool drop a reply it is still
+                // holding back (a delay fault): the host has given up on it,
+                // and a late answer would be taken for the new command's.
+                if (m_tool.Counters().commands != before) m_schedule.Clear();
                 m_schedule.Push(reply, now);
                 if (m_tool.Counters().commands != before) m_changed.notify_all();
             }
@@ -401,6 +405,11 @@ size_t SimServer::FramesAnswered() const {
 uint32_t SimServer::ToolRate() const {
     std::lock_guard<std::mutex> lk(m_lock);
     return m_tool.Rate();
+}
+
+uint64_t SimServer::FaultsFired() const {
+    std::lock_guard<std::mutex> lk(m_lock);
+    return m_tool.Faults().Fired();
 }
 
 ToolCounters SimServer::Counters() const {

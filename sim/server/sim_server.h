@@ -76,6 +76,8 @@ public:
     size_t FramesAnswered() const;
     uint32_t ToolRate() const;
     ToolCounters Counters() const;
+    // Faults applied so far (rules and random mode together).
+    uint64_t FaultsFired() const;
     bool IsConnected() const;
     size_t Connections() const;
     int Port() const;
