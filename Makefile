@@ -4,6 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 NATIVE_BIN := $(abspath $(BUILD)/native/bin)
 FUZZ_SECONDS ?= 300
+SOAK_COMMANDS ?= 20000
 
 .PHONY: all setup build build-native build-x64 build-x86 test demo fuzz bench soak clean
 
@@ -42,6 +43,11 @@ fuzz: setup build-native
 # The benchmark table (also written to $(BUILD)/x64/bench.md).
 bench: build
 	sh scripts/run-bench $(BUILD)
+
+# The soak under faults for SOAK_COMMANDS commands (a bounded run is part of
+# make test).
+soak: build
+	sh scripts/run-soak $(BUILD) $(SOAK_COMMANDS)
 
 clean:
 	rm -rf $(BUILD)
