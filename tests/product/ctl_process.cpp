@@ -29,8 +29,13 @@ std::wstring WorkDir() {
     if (dir.empty()) {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        dir = std::wstring(temp) + L"vornexctl-test-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        CreateDirectoryW(dir.c_str(), nullptr);
+        // Process IDs come round again: a folder that already exists is
+        // another run's.
+        const std::wstring base = std::wstring(temp) + L"vornexctl-test-" + std::to_wstring(GetCurrentProcessId());
+        for (DWORD n = GetTickCount();; ++n) {
+            dir = base + L"-" + std::to_wstring(n) + L"\\";
+            if (CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+        }
     }
     return dir;
 }
