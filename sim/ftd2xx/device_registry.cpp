@@ -31,10 +31,28 @@ std::string ReadConfigText(bool& found, std::string& error) {
 
 } // namespace
 
+namespace {
+
+Registry*& Instance() {
+    static Registry* registry = nullptr;
+    return registry;
+}
+
+} // namespace
+
 Registry& Registry::Get() {
-    // Never destroyed: at process exit other threads may still hold the lock.
-    static Registry* registry = new Registry();
-    return *registry;
+    // Made on first use, under the loader-independent once-guard of a local
+    // static; not destroyed at process exit, where other threads may still
+    // hold the lock.
+    static const bool made = (Instance() = new Registry(), true);
+    (void)made;
+    if (!Instance()) Instance() = new Registry();  // after an unload and a new load
+    return *Instance();
+}
+
+void Registry::DestroyAtUnload() {
+    delete Instance();
+    Instance() = nullptr;
 }
 
 int64_t Registry::NowUs() {

@@ -41,6 +41,11 @@ struct SimDevice {
 class Registry {
 public:
     static Registry& Get();
+    // Frees the registry when the host unloads the library (FreeLibrary):
+    // its locks and waits hold handles, and a library loaded and unloaded
+    // again and again must not leak them. No thread of ours runs then: the
+    // notifier keeps the module loaded while it runs.
+    static void DestroyAtUnload();
 
     std::mutex& Lock() { return m_lock; }
     // Everything below expects the lock to be held.
