@@ -223,7 +223,7 @@ bool RunTcpPhase(VornexHost& host, const Options& options, long commands, const 
     }
     host.StartPolling(robot);
     SoakCounts counts;
-    long nextDrop = 2500;
+    long nextDrop = 1000;  // then every 2500
     long drops = 0;
     const DWORD t0 = GetTickCount();
     RunPhase(host, robot, commands, options.timeoutMs, logPath, counts,
