@@ -6,7 +6,7 @@ NATIVE_BIN := $(abspath $(BUILD)/native/bin)
 FUZZ_SECONDS ?= 300
 SOAK_COMMANDS ?= 20000
 
-.PHONY: all setup build build-native build-x64 build-x86 test demo fuzz bench soak clean
+.PHONY: all setup build build-native build-x64 build-x86 test demo fuzz bench soak dist clean
 
 all: build
 
@@ -48,6 +48,10 @@ bench: build
 # make test).
 soak: build
 	sh scripts/run-soak $(BUILD) $(SOAK_COMMANDS)
+
+# vornex-<version>-win32.zip and -win64.zip in $(BUILD).
+dist: build
+	sh scripts/make-dist.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
