@@ -4,25 +4,20 @@
 // connection is made again (at most once a second) so that a link the peer
 // dropped recovers by itself; unread input is dropped when a command is
 // abandoned.
-#include "engine/link_transport.h"
+#include "engine/buffered_transport.h"
+#include "ports/tcp_port.h"
 
-class CTCPPort;
+inline HANDLE DataEventOf(CTCPPort* port) { return port->GetDataEvent(); }
 
-class TcpTransport : public LinkTransport {
+class TcpTransport : public BufferedTransport<CTCPPort> {
 public:
     static constexpr DWORD kReconnectIntervalMs = 1000;
 
-    explicit TcpTransport(CTCPPort* port) : m_port(port), m_lastAttempt(GetTickCount()) {}
+    explicit TcpTransport(CTCPPort* port) : BufferedTransport<CTCPPort>(port), m_lastAttempt(GetTickCount()) {}
 
-    bool WaitForData(HANDLE workEvent, unsigned int ms) override;
-    int BytesWaiting() override;
-    int ReadInto(unsigned char* dst, int count) override;
     bool AcceptsSending() override;
-    unsigned long WriteCommand(const std::vector<unsigned char>& bytes, bool toolInfo, bool byteByByte) override;
-    void DiscardInput() override;
-    bool WriteRaw(const char* bytes, int count) override;
+    void DiscardInput() override { m_port->ClearBuffer(); }
 
 private:
-    CTCPPort* m_port;
     DWORD m_lastAttempt;
 };
