@@ -190,7 +190,7 @@ void ToolModel::Emit(std::vector<Reply>& replies, uint32_t rate, const AppliedFa
             // receiver throws a lone trailing 0xA5 away with the garbage.
             if (end == frameStart + 1 && end < bytes.size()) ++end;
             OutputChunk chunk;
-            chunk.rate = rate;
+            chunk.rate = m_fixedLineRate ? m_fixedLineRate : rate;
             chunk.delayMs = first ? faults.delayMs + m_replyDelayMs : faults.splitPauseMs;
             chunk.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
                                bytes.begin() + static_cast<std::ptrdiff_t>(end));

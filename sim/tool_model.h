@@ -59,6 +59,9 @@ public:
     bool SetToolInfo(const std::string& text);
     const std::string& ToolInfo() const { return m_toolInfo; }
     void SetReplyDelayMs(uint32_t ms) { m_replyDelayMs = ms; }
+    // A line that runs at one rate whatever the requests ask (a TCP or COM
+    // link paced like a fast line); 0: the tool's own rate.
+    void SetFixedLineRate(uint32_t rate) { m_fixedLineRate = rate; }
 
     // Drops a partly received command (link lost, device reset).
     void ClearInput() { m_scanner.Reset(); }
@@ -85,6 +88,7 @@ private:
     std::string m_toolInfo;
     uint32_t m_rate = kBaseRate;
     bool m_triple = false;
+    uint32_t m_fixedLineRate = 0;
     uint32_t m_replyDelayMs = 0;
     ToolCounters m_counters;
     std::deque<std::vector<uint8_t>> m_commands;

@@ -18,6 +18,7 @@ const char* const kSimUsage =
     "  --random SEED         random faults, with the chances of --chance\n"
     "  --chance KIND=P[/MAX] probability P per command of fault KIND, repeatable\n"
     "  --pace                send no faster than the link rate (rate/10 bytes a second)\n"
+    "  --rate R              with --pace: the line runs at R baud whatever the requests ask\n"
     "  --triple              answer page reads with triple frames\n"
     "  --tool-info TEXT      the 10-character tool-info reply (default 9.1.V1.0.0)\n"
     "  --reply-delay MS      pause before every reply\n"
@@ -108,6 +109,15 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             ++i;
         } else if (arg == "--pace") {
             o.pace = true;
+        } else if (arg == "--rate") {
+            if (!needValue()) return false;
+            const long rate = std::atol(value.c_str());
+            if (rate < 300 || rate > 3000000) {
+                error = "--rate must lie in 300..3000000";
+                return false;
+            }
+            o.lineRate = static_cast<uint32_t>(rate);
+            ++i;
         } else if (arg == "--triple") {
             o.triple = true;
         } else if (arg == "--tool-info") {

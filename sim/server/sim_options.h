@@ -17,6 +17,7 @@ struct SimOptions {
     uint64_t seed = 0;
     std::vector<std::string> chances;
     bool pace = false;
+    uint32_t lineRate = 0;  // --rate: pace at this rate whatever the requests ask
     bool triple = false;
     std::string toolInfo;
     uint32_t replyDelayMs = 0;

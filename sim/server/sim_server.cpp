@@ -407,6 +407,11 @@ uint32_t SimServer::ToolRate() const {
     return m_tool.Rate();
 }
 
+void SimServer::SetFixedLineRate(uint32_t rate) {
+    std::lock_guard<std::mutex> lk(m_lock);
+    m_tool.SetFixedLineRate(rate);
+}
+
 uint64_t SimServer::FaultsFired() const {
     std::lock_guard<std::mutex> lk(m_lock);
     return m_tool.Faults().Fired();

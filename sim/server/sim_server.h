@@ -52,6 +52,8 @@ public:
     void SetTripleFrames(bool on);
     bool SetToolInfo(const std::string& text);
     void SetToolRate(uint32_t rate);
+    // Paces every answer at this rate (0: the tool's own rate).
+    void SetFixedLineRate(uint32_t rate);
     void SetReplyDelayMs(uint32_t ms);
     // Close the connection after this many frames on it (-1: never).
     void SetCloseAfterFrames(int frames);

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
         sim.SetRandomFaults(o.seed, chances);
     }
     sim.SetPacing(o.pace);
+    sim.SetFixedLineRate(o.lineRate);
     sim.SetTripleFrames(o.triple);
     if (!o.toolInfo.empty()) sim.SetToolInfo(o.toolInfo);
     sim.SetReplyDelayMs(o.replyDelayMs);
