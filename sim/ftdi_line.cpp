@@ -21,9 +21,12 @@ uint8_t FtdiLine::Garble(uint8_t b) {
     return g;
 }
 
-void FtdiLine::SetPacing(bool on) {
-    m_pacing = on;
-    m_schedule.SetPacing(on);
+void FtdiLine::Configure(const ToolConfig& config) {
+    m_tool.Configure(config);
+    m_pacing = config.pacing;
+    m_schedule.SetPacing(config.pacing);
+    m_schedule.SetSettleMs(config.settleMs);
+    m_txStuck = config.txStuck;
 }
 
 size_t FtdiLine::Write(const uint8_t* data, size_t count, int64_t nowUs, LineEvents& ev) {

@@ -52,12 +52,9 @@ public:
     void SetFormat(uint8_t wordLength, uint8_t stopBits, uint8_t parity, int64_t nowUs, LineEvents& ev);
     bool Is8N1() const { return m_wordLength == 8 && m_stopBits == 0 && m_parity == 0; }
 
-    void SetPacing(bool on);
-    bool Pacing() const { return m_pacing; }
-    void SetSettleMs(uint32_t ms) { m_schedule.SetSettleMs(ms); }
-    // A transmit queue that never drains, as on a stalled device.
-    void SetTransmitStuck(bool on) { m_txStuck = on; }
-    bool TransmitStuck() const { return m_txStuck; }
+    // The tool's settings and the line's: pacing, settle time, a transmit
+    // queue that never drains (as on a stalled device).
+    void Configure(const ToolConfig& config);
 
     // The device lost its connection: everything in flight is gone.
     void Drop();

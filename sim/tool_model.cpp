@@ -1,5 +1,7 @@
 #include "sim/tool_model.h"
 
+#include <algorithm>
+
 #include "protocol/crc16.h"
 #include "sim/reply_frames.h"
 
@@ -47,12 +49,18 @@ uint32_t RateOfCode(uint32_t code) {
     return code >= 1 && code <= 5 ? kRates[code] : 0;
 }
 
-ToolModel::ToolModel(uint64_t seed) : m_faults(seed), m_toolInfo(kDefaultToolInfo) {}
+ToolModel::ToolModel(uint64_t seed) : m_faults(seed) {}
 
-bool ToolModel::SetToolInfo(const std::string& text) {
-    if (text.size() != 10 || text[0] != '9' || text[4] != 'V' || text[6] != '.') return false;
-    m_toolInfo = text;
-    return true;
+void ToolModel::Configure(const ToolConfig& c) {
+    const std::vector<std::string>& had = m_config.faults;
+    const bool adds = c.faults.size() >= had.size() && std::equal(had.begin(), had.end(), c.faults.begin());
+    if (!adds) m_faults.ClearRules();
+    for (size_t i = adds ? had.size() : 0; i < c.faults.size(); ++i) m_faults.AddRules(c.faults[i]);
+    if (c.random != m_config.random || c.randomSeed != m_config.randomSeed || c.chances != m_config.chances) {
+        if (c.random) m_faults.SetRandom(c.randomSeed, c.chances);
+        else m_faults.ClearRandom();
+    }
+    m_config = c;
 }
 
 void ToolModel::PowerOn() {
@@ -127,7 +135,7 @@ void ToolModel::Handle(const CommandFrame& frame, ChunkList& out) {
     switch (action) {
     case Action::kToolInfo: {
         Reply r;
-        r.bytes.assign(m_toolInfo.begin(), m_toolInfo.end());
+        r.bytes.assign(m_config.toolInfo.begin(), m_config.toolInfo.end());
         r.framed = false;
         replies.push_back(r);
         break;
@@ -139,7 +147,7 @@ void ToolModel::Handle(const CommandFrame& frame, ChunkList& out) {
         if (streamRate) rate = streamRate;
         for (uint32_t i = 0; i < req.count; ++i) {
             Reply r;
-            r.bytes = m_triple ? BuildTriplePageFrame(req.first + i, static_cast<uint8_t>(i), sum)
+            r.bytes = m_config.triple ? BuildTriplePageFrame(req.first + i, static_cast<uint8_t>(i), sum)
                                : BuildPageFrame(req.first + i, static_cast<uint8_t>(i), sum);
             replies.push_back(r);
         }
@@ -190,8 +198,8 @@ void ToolModel::Emit(std::vector<Reply>& replies, uint32_t rate, const AppliedFa
             // receiver throws a lone trailing 0xA5 away with the garbage.
             if (end == frameStart + 1 && end < bytes.size()) ++end;
             OutputChunk chunk;
-            chunk.rate = m_fixedLineRate ? m_fixedLineRate : rate;
-            chunk.delayMs = first ? faults.delayMs + m_replyDelayMs : faults.splitPauseMs;
+            chunk.rate = m_config.lineRate ? m_config.lineRate : rate;
+            chunk.delayMs = first ? faults.delayMs + m_config.replyDelayMs : faults.splitPauseMs;
             chunk.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
                                bytes.begin() + static_cast<std::ptrdiff_t>(end));
             chunk.framesEnded = end == bytes.size() ? 1 : 0;

@@ -23,6 +23,7 @@
 #include "sim/command_scanner.h"
 #include "sim/fault_plan.h"
 #include "sim/output_chunk.h"
+#include "sim/tool_config.h"
 
 namespace vxsim {
 
@@ -39,7 +40,6 @@ struct ToolCounters {
 
 class ToolModel {
 public:
-    static constexpr const char* kDefaultToolInfo = "9.1.V1.0.0";
     static constexpr size_t kCommandHistory = 4096;
 
     explicit ToolModel(uint64_t seed = 1);
@@ -51,17 +51,12 @@ public:
     uint32_t Rate() const { return m_rate; }
     void SetRate(uint32_t rate) { m_rate = rate; }
 
+    // Takes the tool's settings of config. Fault rules already in force stay
+    // as they are (with what they have fired) when config only adds to them.
+    void Configure(const ToolConfig& config);
+    const ToolConfig& Config() const { return m_config; }
     FaultPlan& Faults() { return m_faults; }
     const FaultPlan& Faults() const { return m_faults; }
-    void SetTripleFrames(bool on) { m_triple = on; }
-    bool TripleFrames() const { return m_triple; }
-    // Exactly 10 characters, '9' first, 'V' fifth and '.' seventh.
-    bool SetToolInfo(const std::string& text);
-    const std::string& ToolInfo() const { return m_toolInfo; }
-    void SetReplyDelayMs(uint32_t ms) { m_replyDelayMs = ms; }
-    // A line that runs at one rate whatever the requests ask (a TCP or COM
-    // link paced like a fast line); 0: the tool's own rate.
-    void SetFixedLineRate(uint32_t rate) { m_fixedLineRate = rate; }
 
     // Drops a partly received command (link lost, device reset).
     void ClearInput() { m_scanner.Reset(); }
@@ -85,11 +80,8 @@ private:
 
     CommandScanner m_scanner;
     FaultPlan m_faults;
-    std::string m_toolInfo;
+    ToolConfig m_config;
     uint32_t m_rate = kBaseRate;
-    bool m_triple = false;
-    uint32_t m_fixedLineRate = 0;
-    uint32_t m_replyDelayMs = 0;
     ToolCounters m_counters;
     std::deque<std::vector<uint8_t>> m_commands;
 };

@@ -77,7 +77,7 @@ FT_STATUS __stdcall FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
         const DWORD index = IndexOf(arg1);
         if (arg2 == nullptr) return kFtInvalidParameter;
         if (index >= present.size()) return kFtDeviceNotFound;
-        const vxsim::DeviceConfig& c = present[index]->config;
+        const vxsim::ToolConfig& c = present[index]->config;
         switch (what) {
         case kFtOpenByDescription: CopyText(static_cast<char*>(arg2), kDescriptionSize, c.description); return kFtOk;
         case kFtOpenBySerialNumber: CopyText(static_cast<char*>(arg2), kSerialSize, c.serial); return kFtOk;

@@ -82,29 +82,23 @@ void Registry::Reload(const std::string* inlineConfig) {
     m_loaded = true;
     ++m_reloads;
 
-    std::vector<vxsim::DeviceConfig> configs;
+    std::vector<vxsim::ToolConfig> configs;
     bool fromFile = false;
     std::string text = inlineConfig ? *inlineConfig : ReadConfigText(fromFile, m_configError);
     if (!m_configError.empty()) {
         m_configErrorLine = 1;  // the file itself cannot be read
     } else if (inlineConfig || fromFile) {
-        vxsim::ParseDeviceConfig(text, configs, m_configError, m_configErrorLine);
+        vxsim::ParseDeviceList(text, configs, m_configError, m_configErrorLine);
     } else {
-        configs.push_back(vxsim::DeviceConfig());
+        configs.push_back(vxsim::ToolConfig());
     }
 
     const int64_t now = NowUs();
-    for (const vxsim::DeviceConfig& c : configs) {
+    for (const vxsim::ToolConfig& c : configs) {
         std::unique_ptr<SimDevice> d(new SimDevice());
         d->config = c;
         d->line.reset(new vxsim::FtdiLine(c.seed, now));
-        vxsim::ToolModel& tool = d->line->Tool();
-        tool.Faults().AddRules(c.faults);
-        if (c.random) tool.Faults().SetRandom(c.randomSeed, c.chances);
-        tool.SetTripleFrames(c.triple);
-        if (!c.toolInfo.empty()) tool.SetToolInfo(c.toolInfo);
-        d->line->SetPacing(c.pacing);
-        d->line->SetSettleMs(c.settleMs);
+        d->line->Configure(c);
         d->present = c.present;
         m_devices.push_back(std::move(d));
     }

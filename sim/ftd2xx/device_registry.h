@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "sim/device_config.h"
+#include "sim/tool_config.h"
 #include "sim/ftd2xx/d2xx_api.h"
 #include "sim/ftdi_line.h"
 
 namespace ftdisim {
 
 struct SimDevice {
-    vxsim::DeviceConfig config;
+    vxsim::ToolConfig config;
     std::unique_ptr<vxsim::FtdiLine> line;
     bool present = true;
     int64_t returnAtUs = 0;      // when a vanished device comes back; 0: when told

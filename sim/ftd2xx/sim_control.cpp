@@ -18,13 +18,6 @@ constexpr int kDone = 0;
 constexpr int kBadCommand = -1;
 constexpr int kNoDevice = -2;
 
-bool ParseSwitch(const std::string& text, bool& value) {
-    if (text == "on" || text == "1") value = true;
-    else if (text == "off" || text == "0") value = false;
-    else return false;
-    return true;
-}
-
 bool ParseCount(const std::string& text, uint64_t& value) {
     if (text.empty() || text[0] == '-') return false;
     char* end = nullptr;
@@ -32,8 +25,9 @@ bool ParseCount(const std::string& text, uint64_t& value) {
     return end != nullptr && *end == '\0';
 }
 
-// Splits off "dev:N" and the verb; rest is what follows the verb.
-bool Split(const char* input, size_t& device, std::string& verb, std::string& rest) {
+// Splits off "dev:N" and the verb; rest is what follows the verb, text
+// everything after "dev:N".
+bool Split(const char* input, size_t& device, std::string& verb, std::string& rest, std::string* text = nullptr) {
     device = 0;
     std::istringstream in(input ? input : "");
     std::string word;
@@ -46,49 +40,26 @@ bool Split(const char* input, size_t& device, std::string& verb, std::string& re
     }
     verb = word;
     std::getline(in, rest);
+    if (text) *text = verb + rest;
     const size_t first = rest.find_first_not_of(" \t");
     rest = first == std::string::npos ? std::string() : rest.substr(first);
     while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
     return true;
 }
 
-int Apply(Registry& r, SimDevice& d, const std::string& verb, const std::string& rest, int64_t now) {
+// Actions first; anything else is settings in the text form (tool_config.h).
+int Apply(Registry& r, SimDevice& d, const std::string& verb, const std::string& rest, const std::string& text,
+          int64_t now) {
     vxsim::ToolModel& tool = d.line->Tool();
-    bool on = false;
     uint64_t n = 0;
-    if (verb == "fault") return tool.Faults().AddRules(rest) && !rest.empty() ? kDone : kBadCommand;
-    if (verb == "nofaults") {
-        tool.Faults().ClearRules();
-        tool.Faults().ClearRandom();
+    if (verb == "nofaults" && rest.empty()) {
+        d.config.faults.clear();
+        d.config.random = false;
+        d.line->Configure(d.config);
         return kDone;
     }
-    if (verb == "random") {
-        std::istringstream in(rest);
-        std::string seed, chances;
-        in >> seed;
-        std::getline(in, chances);
-        if (!ParseCount(seed, n)) return kBadCommand;
-        return tool.Faults().SetRandom(n, chances) ? kDone : kBadCommand;
-    }
-    if (verb == "pacing" && ParseSwitch(rest, on)) {
-        d.line->SetPacing(on);
-        return kDone;
-    }
-    if (verb == "triple" && ParseSwitch(rest, on)) {
-        tool.SetTripleFrames(on);
-        return kDone;
-    }
-    if (verb == "txstuck" && ParseSwitch(rest, on)) {
-        d.line->SetTransmitStuck(on);
-        r.WakeNotifier();
-        return kDone;
-    }
-    if (verb == "settle" && ParseCount(rest, n) && n <= 60000) {
-        d.line->SetSettleMs(static_cast<uint32_t>(n));
-        return kDone;
-    }
-    if (verb == "toolinfo") return tool.SetToolInfo(rest) ? kDone : kBadCommand;
-    if (verb == "toolrate" && ParseCount(rest, n) && n >= 300 && n <= 3000000) {
+    if (verb == "toolrate") {
+        if (!ParseCount(rest, n) || n < 300 || n > 3000000) return kBadCommand;
         tool.SetRate(static_cast<uint32_t>(n));
         return kDone;
     }
@@ -111,7 +82,10 @@ int Apply(Registry& r, SimDevice& d, const std::string& verb, const std::string&
         tool.ClearCommands();
         return kDone;
     }
-    return kBadCommand;
+    if (!vxsim::ParseToolConfig(text, d.config)) return kBadCommand;
+    d.line->Configure(d.config);
+    r.WakeNotifier();
+    return kDone;
 }
 
 long long Value(Registry& r, SimDevice& d, const std::string& name) {
@@ -158,8 +132,8 @@ int __stdcall SIM_Control(const char* command) {
     std::unique_lock<std::mutex> lock(r.Lock());
     r.EnsureLoaded();
     size_t index = 0;
-    std::string verb, rest;
-    if (!Split(command, index, verb, rest)) return kBadCommand;
+    std::string verb, rest, text;
+    if (!Split(command, index, verb, rest, &text)) return kBadCommand;
     if (verb == "reload" && rest.empty()) {
         r.Reload();
         return kDone;
@@ -176,7 +150,7 @@ int __stdcall SIM_Control(const char* command) {
     if (d == nullptr) return kNoDevice;
     const int64_t now = Registry::NowUs();
     r.Advance(*d, now);
-    return Apply(r, *d, verb, rest, now);
+    return Apply(r, *d, verb, rest, text, now);
 }
 
 long long __stdcall SIM_Query(const char* name) {

@@ -254,8 +254,9 @@ void SimServer::Serve() {
         }
         if (!m_gone) {
             uint32_t limit = UINT32_MAX;
-            if (m_closeAfterFrames >= 0)
-                limit = static_cast<uint32_t>(std::max<int64_t>(0, m_closeAfterFrames - static_cast<int64_t>(m_framesOnLink)));
+            const int32_t closeAfter = m_tool.Config().closeAfter;
+            if (closeAfter >= 0)
+                limit = static_cast<uint32_t>(std::max<int64_t>(0, closeAfter - static_cast<int64_t>(m_framesOnLink)));
             m_schedule.Take(now, step, limit);
         }
     }
@@ -273,7 +274,7 @@ void SimServer::Serve() {
         m_returnAtUs = step.vanishMs ? NowUs() + static_cast<int64_t>(step.vanishMs) * 1000 : 0;
         if (m_mode != Mode::kCom) DropLink("tool vanished");
     } else if (step.close ||
-               (m_closeAfterFrames >= 0 && m_framesOnLink >= static_cast<size_t>(m_closeAfterFrames))) {
+               (m_tool.Config().closeAfter >= 0 && m_framesOnLink >= static_cast<size_t>(m_tool.Config().closeAfter))) {
         if (m_mode != Mode::kCom) DropLink("closed by the tool");
     }
 }
@@ -296,50 +297,33 @@ void SimServer::Record(const char* text) {
     fflush(m_recordFile);
 }
 
-bool SimServer::AddFaults(const std::string& rules, std::string* error) {
+bool SimServer::Configure(const ToolConfig& config) {
     std::lock_guard<std::mutex> lk(m_lock);
-    return m_tool.Faults().AddRules(rules, error);
+    m_tool.Configure(config);
+    m_schedule.SetPacing(config.pacing || config.lineRate != 0);
+    return true;
 }
 
-bool SimServer::SetRandomFaults(uint64_t seed, const std::string& chances, std::string* error) {
+bool SimServer::Configure(const std::string& text, std::string* error) {
+    ToolConfig config = Config();
+    return ParseToolConfig(text, config, error) && Configure(config);
+}
+
+ToolConfig SimServer::Config() const {
     std::lock_guard<std::mutex> lk(m_lock);
-    return m_tool.Faults().SetRandom(seed, chances, error);
+    return m_tool.Config();
 }
 
 void SimServer::ClearFaults() {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_tool.Faults().ClearRules();
-    m_tool.Faults().ClearRandom();
-}
-
-void SimServer::SetPacing(bool on) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_schedule.SetPacing(on);
-}
-
-void SimServer::SetTripleFrames(bool on) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_tool.SetTripleFrames(on);
-}
-
-bool SimServer::SetToolInfo(const std::string& text) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    return m_tool.SetToolInfo(text);
+    ToolConfig config = Config();
+    config.faults.clear();
+    config.random = false;
+    Configure(config);
 }
 
 void SimServer::SetToolRate(uint32_t rate) {
     std::lock_guard<std::mutex> lk(m_lock);
     m_tool.SetRate(rate);
-}
-
-void SimServer::SetReplyDelayMs(uint32_t ms) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_tool.SetReplyDelayMs(ms);
-}
-
-void SimServer::SetCloseAfterFrames(int frames) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_closeAfterFrames = frames;
 }
 
 void SimServer::SetReconnect(bool on) {
@@ -405,11 +389,6 @@ size_t SimServer::FramesAnswered() const {
 uint32_t SimServer::ToolRate() const {
     std::lock_guard<std::mutex> lk(m_lock);
     return m_tool.Rate();
-}
-
-void SimServer::SetFixedLineRate(uint32_t rate) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_tool.SetFixedLineRate(rate);
 }
 
 uint64_t SimServer::FaultsFired() const {

@@ -44,19 +44,24 @@ public:
     // Ends the thread and the link; also done by the destructor.
     void Stop();
 
-    // The tool's behaviour (see fault_plan.h for the rule text).
-    bool AddFaults(const std::string& rules, std::string* error = nullptr);
-    bool SetRandomFaults(uint64_t seed, const std::string& chances, std::string* error = nullptr);
+    // The tool and its faults (tool_config.h). Configure(text) reads the
+    // settings of text on top of the current ones: Configure("fault
+    // be4d:droppage=1#1"), Configure("pacing=on triple=on").
+    bool Configure(const ToolConfig& config);
+    bool Configure(const std::string& text, std::string* error = nullptr);
+    ToolConfig Config() const;
+    bool AddFaults(const std::string& rules, std::string* error = nullptr) { return Configure("fault " + rules, error); }
+    bool SetRandomFaults(uint64_t seed, const std::string& chances, std::string* error = nullptr) {
+        return Configure("random " + std::to_string(seed) + " " + chances, error);
+    }
     void ClearFaults();
-    void SetPacing(bool on);
-    void SetTripleFrames(bool on);
-    bool SetToolInfo(const std::string& text);
+    void SetPacing(bool on) { Configure(on ? "pacing=on" : "pacing=off"); }
+    void SetTripleFrames(bool on) { Configure(on ? "triple=on" : "triple=off"); }
+    bool SetToolInfo(const std::string& text) { return Configure("toolinfo=" + text); }
+    void SetReplyDelayMs(uint32_t ms) { Configure("delay=" + std::to_string(ms)); }
+    void SetFixedLineRate(uint32_t rate) { Configure("rate=" + std::to_string(rate)); }
+    // The tool at a rate now (as one left at a high rate).
     void SetToolRate(uint32_t rate);
-    // Paces every answer at this rate (0: the tool's own rate).
-    void SetFixedLineRate(uint32_t rate);
-    void SetReplyDelayMs(uint32_t ms);
-    // Close the connection after this many frames on it (-1: never).
-    void SetCloseAfterFrames(int frames);
     // Whether a TCP link is made again after it was lost (default on); when
     // off, the server ends once the host closes its end.
     void SetReconnect(bool on);
@@ -130,7 +135,6 @@ private:
     bool m_finished = false;
     bool m_reconnect = true;
     bool m_closeRequested = false;
-    int m_closeAfterFrames = -1;
     bool m_gone = false;
     int64_t m_returnAtUs = 0;
     int64_t m_nextAttemptUs = 0;

@@ -1,15 +1,26 @@
 // vornex-sim: the simulated measuring tool as a console program, for hosts
-// under development. See sim/README.md for the options.
+// under development. See sim/README.md.
 #include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
-#include "sim/server/sim_options.h"
 #include "sim/server/sim_server.h"
 
 namespace {
+
+const char* const kUsage =
+    "usage: vornex-sim (--tcp PORT | --com N | --connect HOST:PORT) [options] [SETTING...]\n"
+    "  --tcp PORT            listen on 127.0.0.1:PORT (0: any free port)\n"
+    "  --com N               play the tool on COM port N at 38400 8N1\n"
+    "  --connect HOST:PORT   connect to HOST:PORT and play the tool there\n"
+    "  --once                with --tcp: end when the first connection ends\n"
+    "  --record FILE         write what the tool receives, hex, with timestamps\n"
+    "  --quiet               no status lines\n"
+    "  --pace, --rate R      the same as pacing=on, rate=R\n"
+    "settings, one an argument (key=value):\n";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -21,59 +32,123 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
     return FALSE;
 }
 
+bool Number(const std::string& text, long low, long high, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && value >= low && value <= high;
+}
+
+struct Options {
+    enum class Link { kNone, kTcp, kCom, kConnect } link = Link::kNone;
+    int links = 0;
+    long port = 0;
+    std::string host;
+    bool once = false, quiet = false, help = false;
+    std::string record;
+    vxsim::ToolConfig tool;
+};
+
+bool Parse(int argc, char** argv, Options& o, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const std::string value = i + 1 < argc ? argv[i + 1] : "";
+        const bool takesValue = arg == "--tcp" || arg == "--com" || arg == "--connect" || arg == "--record" || arg == "--rate";
+        if (takesValue && i + 1 >= argc) {
+            error = arg + " needs a value";
+            return false;
+        }
+        const size_t colon = value.rfind(':');
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--tcp" || arg == "--com") {
+            const bool tcp = arg == "--tcp";
+            if (!Number(value, tcp ? 0 : 1, tcp ? 65535 : 255, o.port)) {
+                error = tcp ? "--tcp needs a port number 0..65535" : "--com needs a port number 1..255";
+                return false;
+            }
+            o.link = tcp ? Options::Link::kTcp : Options::Link::kCom;
+        } else if (arg == "--connect") {
+            if (colon == std::string::npos || colon == 0 || !Number(value.substr(colon + 1), 1, 65535, o.port)) {
+                error = "--connect needs HOST:PORT";
+                return false;
+            }
+            o.link = Options::Link::kConnect;
+            o.host = value.substr(0, colon);
+        } else if (arg == "--once") {
+            o.once = true;
+        } else if (arg == "--quiet") {
+            o.quiet = true;
+        } else if (arg == "--record") {
+            o.record = value;
+        } else if (arg == "--pace" || arg == "--rate") {
+            if (!vxsim::ParseToolConfig(arg == "--pace" ? "pacing=on" : "rate=" + value, o.tool, &error)) return false;
+        } else if (arg.compare(0, 2, "--") == 0) {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            // One argument, one setting: its value may hold blanks unquoted.
+            const size_t eq = arg.find('=');
+            const std::string setting = eq == std::string::npos ? arg : arg.substr(0, eq) + " " + arg.substr(eq + 1);
+            if (!vxsim::ParseToolConfig(setting, o.tool, &error)) return false;
+        }
+        if (takesValue) ++i;
+        if (arg == "--tcp" || arg == "--com" || arg == "--connect") ++o.links;
+    }
+    if (o.help) return true;
+    if (o.links != 1) {
+        error = o.links == 0 ? "one of --tcp, --com or --connect is needed" : "only one of --tcp, --com, --connect";
+        return false;
+    }
+    if (o.once && o.link != Options::Link::kTcp) {
+        error = "--once goes with --tcp";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    vxsim::SimOptions o;
+    Options o;
     std::string error;
-    if (!vxsim::ParseSimOptions(argc, argv, o, error)) {
-        fprintf(stderr, "vornex-sim: %s\n%s", error.c_str(), vxsim::kSimUsage);
+    if (!Parse(argc, argv, o, error)) {
+        fprintf(stderr, "vornex-sim: %s\n%s%s", error.c_str(), kUsage, vxsim::kToolConfigHelp);
         return 2;
     }
     if (o.help) {
-        fputs(vxsim::kSimUsage, stdout);
+        printf("%s%s", kUsage, vxsim::kToolConfigHelp);
         return 0;
     }
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     vxsim::SimServer sim;
-    for (const std::string& rule : o.faults) sim.AddFaults(rule);
-    if (o.random) {
-        std::string chances;
-        for (const std::string& c : o.chances) chances += c + " ";
-        sim.SetRandomFaults(o.seed, chances);
-    }
-    sim.SetPacing(o.pace);
-    sim.SetFixedLineRate(o.lineRate);
-    sim.SetTripleFrames(o.triple);
-    if (!o.toolInfo.empty()) sim.SetToolInfo(o.toolInfo);
-    sim.SetReplyDelayMs(o.replyDelayMs);
-    sim.SetCloseAfterFrames(o.closeAfter);
-    if (!o.recordFile.empty() && !sim.SetRecordFile(o.recordFile)) {
-        fprintf(stderr, "vornex-sim: cannot write %s\n", o.recordFile.c_str());
+    sim.Configure(o.tool);
+    if (!o.record.empty() && !sim.SetRecordFile(o.record)) {
+        fprintf(stderr, "vornex-sim: cannot write %s\n", o.record.c_str());
         return 1;
     }
 
     bool started = false;
+    const int port = static_cast<int>(o.port);
     switch (o.link) {
-    case vxsim::SimOptions::Link::kTcp: {
+    case Options::Link::kTcp: {
         sim.SetReconnect(!o.once);
-        const int port = sim.ListenTcp(o.port);
-        started = port >= 0;
-        if (started && !o.quiet) printf("vornex-sim: listening on 127.0.0.1:%d\n", port);
+        const int listening = sim.ListenTcp(port);
+        started = listening >= 0;
+        if (started && !o.quiet) printf("vornex-sim: listening on 127.0.0.1:%d\n", listening);
         break;
     }
-    case vxsim::SimOptions::Link::kCom:
-        started = sim.OpenCom(o.com);
-        if (started && !o.quiet) printf("vornex-sim: on COM%d at 38400 8N1\n", o.com);
+    case Options::Link::kCom:
+        started = sim.OpenCom(port);
+        if (started && !o.quiet) printf("vornex-sim: on COM%d at 38400 8N1\n", port);
         break;
-    case vxsim::SimOptions::Link::kConnect:
+    case Options::Link::kConnect:
         // The host's end closing is the end of the session.
         sim.SetReconnect(false);
-        started = sim.ConnectTcp(o.host, o.port, 10000);
-        if (started && !o.quiet) printf("vornex-sim: connected to %s:%d\n", o.host.c_str(), o.port);
+        started = sim.ConnectTcp(o.host, port, 10000);
+        if (started && !o.quiet) printf("vornex-sim: connected to %s:%d\n", o.host.c_str(), port);
         break;
-    case vxsim::SimOptions::Link::kNone: break;
+    case Options::Link::kNone: break;
     }
     fflush(stdout);
     if (!started) {

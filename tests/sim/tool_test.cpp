@@ -1,0 +1,238 @@
+// The simulated tool as the library's tests use it: the page frames they
+// compare against, the answers per command, the faults they inject, the one
+// configuration text, and the hand-over after a rate change on an FTDI line.
+// Time is passed in, so nothing here waits.
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "protocol/command_frame.h"
+#include "protocol/crc16.h"
+#include "sim/ftdi_line.h"
+#include "sim/page_pattern.h"
+#include "sim/reply_frames.h"
+
+using namespace vxsim;
+typedef std::vector<uint8_t> Bytes;
+
+namespace {
+
+Bytes Frame(const wchar_t* text) { return EncodeCommand(text, std::wcslen(text), false, false); }
+
+// What the tool answers to text, all chunks together.
+Bytes Answer(ToolModel& tool, const wchar_t* text, ChunkList* chunks = nullptr) {
+    ChunkList out;
+    const Bytes f = Frame(text);
+    tool.Receive(f.data(), f.size(), 0, out);
+    Bytes all;
+    for (const OutputChunk& c : out) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+    if (chunks) *chunks = out;
+    return all;
+}
+
+uint16_t CheckField(const uint8_t* f, size_t size) { return static_cast<uint16_t>((f[size - 4] << 8) | f[size - 3]); }
+
+void Configure(ToolModel& tool, const char* text) {
+    ToolConfig c = tool.Config();
+    ASSERT_TRUE(ParseToolConfig(text, c)) << text;
+    tool.Configure(c);
+}
+
+bool HasStartMarker(const Bytes& b) {
+    for (size_t i = 0; i + 1 < b.size(); ++i)
+        if (b[i] == 0xA5 && b[i + 1] == 0x5A) return true;
+    return false;
+}
+
+} // namespace
+
+TEST(SimTool, PageFramesHaveTheLayoutAndDataHostsCheck) {
+    ToolModel tool;
+    ChunkList chunks;
+    const Bytes all = Answer(tool, L"BE4D4000000003" L"03", &chunks);  // pages 0x40.., 3, rate code 3
+    ASSERT_EQ(3 * kPageFrameSize, all.size());
+    for (uint32_t i = 0; i < 3; ++i) {
+        const uint8_t* f = &all[i * kPageFrameSize];
+        EXPECT_EQ(Bytes({0xA5, 0x5A, 0x00, 0x86, 0xBE, 0x4D, static_cast<uint8_t>(0x40 + i), 0, 0, 0, static_cast<uint8_t>(i), 0}),
+                  Bytes(f, f + 12));  // mode byte: no rate-code bits, which would mark a triple frame
+        for (uint32_t k = 0; k < 256; ++k) ASSERT_EQ(PagePatternByte(0x40 + i, k), f[12 + k]) << k;
+        EXPECT_EQ(CCrc16::Of(f, 268), CheckField(f, kPageFrameSize));
+        EXPECT_EQ(0xFA, f[270]);
+        EXPECT_EQ(0xAF, f[271]);
+    }
+    for (const OutputChunk& c : chunks) EXPECT_EQ(115200u, c.rate);
+    EXPECT_EQ(38400u, tool.Rate());  // back at the base rate after the last page
+
+    const Bytes sum = Answer(tool, L"BE4D0001000001" L"80");
+    ASSERT_EQ(kPageFrameSize, sum.size());
+    EXPECT_EQ(0x80, sum[11]);
+    EXPECT_EQ(ByteSum16(sum.data(), 268), CheckField(sum.data(), sum.size()));
+
+    Configure(tool, "triple=on");
+    const Bytes t = Answer(tool, L"BE4D0001000001" L"00");
+    ASSERT_EQ(kTripleFrameSize, t.size());
+    EXPECT_EQ(0x10, t[2]);
+    EXPECT_EQ(kModeTriple, t[11] & kModeTriple);
+    for (uint32_t s = 0; s < 3; ++s)
+        for (uint32_t k = 0; k < 16; ++k)
+            EXPECT_EQ(PagePatternByte(0x100 + 2048 * s, 16 * k + 5), t[12 + 48 * k + 16 * s + 5]) << s << " " << k;
+    EXPECT_EQ(CCrc16::Of(t.data(), kTripleFrameSize - 4), CheckField(t.data(), t.size()));
+}
+
+TEST(SimTool, AnswersEachKindOfCommand) {
+    ToolModel tool;
+    Bytes preamble(95, 0xA5);
+    preamble.push_back(0);
+    ChunkList out;
+    tool.Receive(preamble.data(), preamble.size(), 0, out);
+    EXPECT_EQ("9.1.V1.0.0", [&] { const Bytes b = Answer(tool, L"BE09"); return std::string(b.begin(), b.end()); }());
+    const Bytes echo = Answer(tool, L"BE010203");
+    ASSERT_EQ(12u, echo.size());
+    EXPECT_EQ(Bytes({0xA5, 0x5A, 0x00, 0x04, 0xBE, 0x01, 0x02, 0x03}), Bytes(echo.begin(), echo.begin() + 8));
+    EXPECT_EQ(CCrc16::Of(echo.data(), 8), CheckField(echo.data(), echo.size()));
+    EXPECT_TRUE(Answer(tool, L"BE71").empty());
+
+    ChunkList chunks;
+    EXPECT_EQ(12u, Answer(tool, L"BE2C0200", &chunks).size());  // acknowledged at the new rate
+    EXPECT_EQ(76800u, chunks.at(0).rate);
+    EXPECT_EQ(76800u, tool.Rate());
+    EXPECT_TRUE(Answer(tool, L"BE2B0100").empty());
+    EXPECT_EQ(38400u, tool.Rate());
+}
+
+TEST(SimTool, FaultsAsTheTestsInjectThem) {
+    struct Case {
+        const char* fault;
+        const wchar_t* command;
+        size_t bytes;  // what arrives
+    } const cases[] = {
+        {"fault=be01:noreply#1", L"BE010203", 0},        {"fault=be4d:droppage=1", L"BE4D0000000003" L"00", 2 * kPageFrameSize},
+        {"fault=be4d:close=1", L"BE4D0000000003" L"00", kPageFrameSize}, {"fault=be01:garbage=5", L"BE010203", 17},
+    };
+    for (const Case& c : cases) {
+        ToolModel tool;
+        Configure(tool, c.fault);
+        EXPECT_EQ(c.bytes, Answer(tool, c.command).size()) << c.fault;
+        EXPECT_EQ(1u, tool.Faults().Fired()) << c.fault;
+    }
+    ToolModel tool;
+    Configure(tool, "fault=be01:badcrc");
+    const Bytes bad = Answer(tool, L"BE010203");
+    const uint16_t check = CheckField(bad.data(), bad.size());
+    EXPECT_TRUE(check != 0 && check != CCrc16::Of(bad.data(), 8) && check != ByteSum16(bad.data(), 8));
+
+    tool = ToolModel();
+    Configure(tool, "fault=\"be02:garbage=6 be02:split=7/20 be02:delay=100\"");
+    ChunkList chunks;
+    const Bytes split = Answer(tool, L"BE020304", &chunks);
+    ASSERT_GT(chunks.size(), 2u);
+    EXPECT_EQ(100u, chunks[0].delayMs);
+    EXPECT_EQ(20u, chunks[1].delayMs);
+    for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(split[i] != 0xA5 && !isalnum(split[i]));
+    for (size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_FALSE(chunks[i].bytes.back() == 0xA5 && chunks[i + 1].bytes[0] == 0x5A);
+
+    Configure(tool, "fault=be09:vanish=50");
+    Answer(tool, L"BE09", &chunks);
+    ASSERT_EQ(1u, chunks.size());
+    EXPECT_EQ(OutputChunk::kVanish, chunks[0].kind);
+    EXPECT_EQ(50u, chunks[0].vanishMs);
+    Configure(tool, "fault=0e01:ioerror#1");
+    const Bytes write = Frame(L"0E01");
+    EXPECT_TRUE(tool.Faults().TakeWriteFault(write.data(), write.size()));
+    EXPECT_FALSE(tool.Faults().TakeWriteFault(write.data(), write.size()));
+}
+
+TEST(SimTool, RandomFaultsRepeatForTheSameSeed) {
+    ToolModel a, b;
+    Configure(a, "random=\"7 noreply=0.2 badcrc=0.2 garbage=0.2/40 split=0.2/4 delay=0.2/700-1000\"");
+    Configure(b, "random 7 noreply=0.2 badcrc=0.2 garbage=0.2/40 split=0.2/4 delay=0.2/700-1000");
+    for (int i = 0; i < 50; ++i) {
+        ChunkList ca, cb;
+        ASSERT_EQ(Answer(a, L"BE010203", &ca), Answer(b, L"BE010203", &cb));
+        for (size_t k = 0; k < ca.size(); ++k) ASSERT_EQ(ca[k].delayMs, cb[k].delayMs);
+    }
+    EXPECT_GT(a.Faults().Fired(), 10u);
+}
+
+TEST(SimConfig, OneTextFormForEverySetting) {
+    ToolConfig c;
+    ASSERT_TRUE(ParseToolConfig("fault=be4d:droppage=1#1 pacing=on toolinfo=9.4.V2.1.7 description=\"Bench Tool\" com=none # x", c));
+    EXPECT_EQ(std::vector<std::string>{"be4d:droppage=1#1"}, c.faults);
+    EXPECT_TRUE(c.pacing);
+    EXPECT_EQ("9.4.V2.1.7", c.toolInfo);
+    EXPECT_EQ("Bench Tool", c.description);
+    EXPECT_EQ(-1, c.comPort);
+    ASSERT_TRUE(ParseToolConfig("fault be77:noreply#1 be78:noreply", c));  // "key value" form
+    EXPECT_EQ("be77:noreply#1 be78:noreply", c.faults.at(1));
+    std::string error;
+    for (const char* bad : {"pacing=maybe", "speed=9", "toolinfo=short", "fault=be4d:nonsense", "serial=\"open", "pacing=on x",
+                            "rate=100", "random=x"}) {
+        EXPECT_FALSE(ParseToolConfig(bad, c, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+        error.clear();
+    }
+    EXPECT_EQ(2u, c.faults.size());  // a rejected text changes nothing
+
+    std::vector<ToolConfig> devices;
+    int line = 0;
+    ASSERT_TRUE(ParseDeviceList("# bench\ndevice description=\"A B\" location=0x77\n\ndevice present=off\n", devices, error, line));
+    ASSERT_EQ(2u, devices.size());
+    EXPECT_EQ("A B", devices[0].description);
+    EXPECT_EQ("VXS00002", devices[1].serial);
+    EXPECT_EQ(0x1012u, devices[1].location);
+    EXPECT_FALSE(devices[1].present);
+    devices.clear();
+    EXPECT_FALSE(ParseDeviceList("device\ndevice speed=9\n", devices, error, line));
+    EXPECT_EQ(2, line);
+    EXPECT_EQ(1u, devices.size());
+
+    // Settings added later leave a rule that has fired spent.
+    ToolModel tool;
+    Configure(tool, "fault=be01:noreply#1");
+    EXPECT_TRUE(Answer(tool, L"BE010203").empty());
+    Configure(tool, "pacing=on fault=be02:noreply");
+    EXPECT_FALSE(Answer(tool, L"BE010203").empty());
+}
+
+TEST(SimFtdiLine, RateChangeHandOver) {
+    const Bytes request = Frame(L"BE4D0000100003" L"04");  // rate code 4: 153600
+    for (bool switched : {true, false}) {
+        FtdiLine line(1, 0);
+        LineEvents ev;
+        for (uint8_t b : request) ASSERT_EQ(1u, line.Write(&b, 1, 1000, ev));  // bytewise, as the library writes it
+        line.Advance(2000, ev);
+        EXPECT_EQ(0u, line.ReceiveCount());  // held for the switch
+        if (switched) line.SetBaudRate(153600, 3000, ev);
+        line.Advance(3000 + (switched ? 0 : 200000), ev);
+        Bytes got(line.ReceiveCount());
+        line.Read(got.data(), got.size());
+        ASSERT_EQ(3 * kPageFrameSize, got.size());
+        EXPECT_EQ(switched, HasStartMarker(got));
+        if (switched) EXPECT_EQ(BuildPageFrame(0x100002, 2, false), Bytes(got.begin() + 2 * kPageFrameSize, got.end()));
+        EXPECT_EQ(switched ? 0u : got.size(), line.Counters().garbledToHost);
+    }
+    // Bytes sent at the wrong rate never reach the tool as a command.
+    FtdiLine line(1, 0);
+    LineEvents ev;
+    line.SetBaudRate(115200, 0, ev);
+    const Bytes f = Frame(L"BE09");
+    line.Write(f.data(), f.size(), 0, ev);
+    line.Advance(1000000, ev);
+    EXPECT_EQ(0u, line.Tool().Counters().commands);
+    EXPECT_EQ(f.size(), line.Counters().garbledToTool);
+}
+
+TEST(SimFtdiLine, StuckTransmitQueueHoldsUntilPurged) {
+    FtdiLine line(1, 0);
+    ToolConfig c;
+    c.txStuck = true;
+    line.Configure(c);
+    LineEvents ev;
+    const Bytes f = Frame(L"BE09");
+    line.Write(f.data(), f.size(), 0, ev);
+    line.Advance(10000000, ev);
+    EXPECT_EQ(10u, line.TransmitCount());
+    line.Purge(false, true, 10000000, ev);
+    EXPECT_EQ(0u, line.TransmitCount());
+    EXPECT_EQ(0u, line.Tool().Counters().commands);
+}
