@@ -1,0 +1,302 @@
+// Commands and replies as a host sends and fetches them over TCP: byte
+// arrays of each integer type, pre-framed arrays, kinds, refused arrays, raw
+// writes, one-part vectors and page matrices, and the waits.
+#include <gtest/gtest.h>
+
+#include "sim/reply_frames.h"
+#include "support/vornex_test.h"
+
+using namespace vxt;
+
+namespace {
+
+const std::vector<uint8_t> kPayload = {0xBE, 0x01, 0x02, 0x03};
+const wchar_t* const kText = L"BE010203";
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(rig.Attached()); }
+    ROBOT_HANDLE robot() const { return rig.robot(); }
+    vxsim::SimServer& sim() { return *rig.Sim(); }
+    long SendBytes(SAFEARRAY* bytes, long kind) {
+        Array array(bytes);
+        return ROBOT_SendCommandBytes(robot(), array.out(), kind);
+    }
+    long Write(SAFEARRAY* bytes, long length) {
+        Array array(bytes);
+        return ROBOT_WriteToPort(robot(), array.out(), length);
+    }
+    std::vector<uint8_t> Reply(long id) {
+        Array reply;
+        return ROBOT_WaitReplyBytes(robot(), id, 5000, reply.out()) > 0 ? BytesOf(reply.get()) : std::vector<uint8_t>();
+    }
+    Rig rig{PortKind::Tcp};
+};
+
+}  // namespace
+
+// In a fresh process (this program run again for this test alone): the first
+// ID is 1, and robots share one sequence.
+TEST(FirstCommand, IdIsOneAndIdsAreSharedByEveryRobot) {
+    if (!GetEnvironmentVariableA("VX_FIRST_COMMAND", nullptr, 0)) {
+        wchar_t exe[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring line = L"\"" + std::wstring(exe) + L"\" --gtest_filter=FirstCommand.*";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        SetEnvironmentVariableA("VX_FIRST_COMMAND", "1");
+        ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+        SetEnvironmentVariableA("VX_FIRST_COMMAND", nullptr);
+        DWORD code = 1;
+        EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+        GetExitCodeProcess(child.hProcess, &code);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        EXPECT_EQ(code, 0u);
+        return;
+    }
+    ROBOT_HANDLE a = ROBOT_Create(), b = ROBOT_Create();
+    EXPECT_EQ(ROBOT_SendCommand(a, L"0101"), 1);
+    EXPECT_EQ(ROBOT_SendCommand(b, L"0202"), 2);
+    EXPECT_EQ(ROBOT_SendCommand(a, L"0303"), 3);
+    ROBOT_Destroy(a);
+    ROBOT_Destroy(b);
+}
+
+TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBound) {
+    struct Case { VARTYPE type; LONG lower; std::vector<long> elements; std::vector<uint8_t> payload; };
+    const Case cases[] = {
+        {VT_UI1, 0, {0xBE, 0x01, 0x02, 0x03}, {0xBE, 0x01, 0x02, 0x03}},
+        {VT_I2, 0, {0x1BE, -1, 0x0A, 0x7FFF}, {0xBE, 0xFF, 0x0A, 0xFF}},  // the low byte of each
+        {VT_I4, 0, {0xBE, 0x12345603}, {0xBE, 0x03}},
+        {VT_I4, 1, {0xBE, 0x05, 0x06, 0x07}, {0xBE, 0x05, 0x06, 0x07}},
+        {VT_UI2, -3, {0xBE, 0x07, 0x08, 0x09}, {0xBE, 0x07, 0x08, 0x09}},
+        {VT_I1, 0, {0xBE, 0x0B}, {0xBE, 0x0B}},
+        {VT_INT, 5, {0xBE, 0x0C}, {0xBE, 0x0C}},
+        {VT_UI4, 0, {0xBE, 0x0D}, {0xBE, 0x0D}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << " from " << c.lower);
+        const long id = SendBytes(Vector(c.type, c.lower, c.elements), 0);
+        ASSERT_GT(id, 0);
+        EXPECT_EQ(Reply(id), ReplyFrame(c.payload));
+        EXPECT_EQ(sim().Commands().back(), c.payload);
+        CRobotCommand* record = ROBOT_GetReply(robot(), id);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record->GetCommand(), eStandard);
+        EXPECT_FALSE(record->IsAddressed());
+        EXPECT_TRUE(ROBOT_DeleteReply(robot(), id));
+    }
+}
+
+TEST_F(Commands, PreFramedArraysAreSentUnchanged) {
+    sim().ClearReceived();
+    ASSERT_EQ(rig.RoundTrip(kText), ReplyFrame(kPayload));
+    const std::vector<uint8_t> frame = sim().Received();
+    ASSERT_EQ(frame, FrameOf(kText));
+    sim().ClearReceived();
+    EXPECT_EQ(Reply(SendBytes(Bytes(frame), 0)), ReplyFrame(kPayload));
+    EXPECT_EQ(sim().Received(), frame);  // not framed again
+    // A5 5A 01: pre-framed and addressed, also sent as it is.
+    std::vector<uint8_t> addressed = frame;
+    addressed[2] = 0x01;
+    ROBOT_SetTimeout(robot(), 300);
+    sim().ClearReceived();
+    const long id = SendBytes(Bytes(addressed), 0);
+    EXPECT_TRUE(rig.WaitToolReceived(addressed));
+    ASSERT_NE(rig.Wait(id), 0);
+    EXPECT_TRUE(ROBOT_GetReply(robot(), id)->IsAddressed());
+}
+
+TEST_F(Commands, KindZeroIsOrdinaryAndOtherKindsAreTheCommandKind) {
+    const long noReply = SendBytes(Bytes({0xBE, 0x71}), 1);  // kind 1 awaits nothing
+    EXPECT_EQ(rig.Wait(noReply), -1);
+    EXPECT_EQ(ROBOT_GetReply(robot(), noReply)->GetCommand(), eNoReply);
+    const long seven = SendBytes(Bytes({0xBE, 0x22}), 7);
+    EXPECT_EQ(Reply(seven), ReplyFrame({0xBE, 0x22}));
+    EXPECT_EQ(static_cast<long>(ROBOT_GetReply(robot(), seven)->GetCommand()), 7);
+    const long info = ROBOT_GetToolInfo(robot());
+    const std::vector<uint8_t> text = Reply(info);
+    EXPECT_EQ(std::string(text.begin(), text.end()), "9.1.V1.0.0");
+    EXPECT_EQ(ROBOT_GetReply(robot(), info)->GetCommand(), eToolInfo);
+    EXPECT_EQ(sim().Commands().back(), (std::vector<uint8_t>{0xBE, 0x09}));
+}
+
+TEST_F(Commands, UnreadableArraysAreRefusedAndTakeNoId) {
+    const long before = rig.Send(L"BE01");
+    ASSERT_EQ(Reply(before), ReplyFrame({0xBE, 0x01}));
+    const size_t commands = sim().CommandCount();
+    EXPECT_EQ(SendBytes(Matrix(VT_UI1, 2, 2, {}), 0), 0);
+    EXPECT_EQ(SendBytes(Vector(VT_R8, 0, {0xBE, 0x09}), 0), 0);
+    SAFEARRAY* none = nullptr;
+    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), &none, 0), 0);
+    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), nullptr, 0), 0);
+    EXPECT_TRUE(ROBOT_IsIdle(robot()));
+    const long after = rig.Send(L"BE01");
+    EXPECT_EQ(after, before + 1);
+    EXPECT_EQ(Reply(after), ReplyFrame({0xBE, 0x01}));
+    EXPECT_EQ(sim().CommandCount(), commands + 1);
+}
+
+TEST_F(Commands, WriteToPortSendsTheRightNumberOfBytesUnframed) {
+    const std::vector<uint8_t> ten = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19};
+    sim().ClearReceived();
+    EXPECT_EQ(Write(Bytes(ten), 3), 1);  // the first 3
+    std::vector<uint8_t> expected(ten.begin(), ten.begin() + 3);
+    for (long length : {0L, -5L, 11L, 10L}) {  // everything
+        EXPECT_EQ(Write(Bytes(ten), length), 1) << length;
+        expected.insert(expected.end(), ten.begin(), ten.end());
+    }
+    EXPECT_EQ(Write(Vector(VT_I2, 1, {0x120, -1, 0x7F}), 0), 1);
+    expected.insert(expected.end(), {0x20, 0xFF, 0x7F});
+    EXPECT_EQ(Write(Matrix(VT_UI1, 2, 2, {}), 0), 0);
+    EXPECT_EQ(Write(Vector(VT_R8, 0, {1, 2}), 0), 0);
+    EXPECT_EQ(ROBOT_WriteToPort(robot(), nullptr, 0), 0);
+    EXPECT_TRUE(rig.WaitToolReceived(expected));
+    EXPECT_EQ(sim().CommandCount(), 0u);
+}
+
+TEST_F(Commands, WriteToPortIsRefusedWhileACommandIsAwaitedOrQueued) {
+    ASSERT_TRUE(sim().AddFaults("be77:noreply#1"));
+    ROBOT_SetTimeout(robot(), 1500);
+    const long id = rig.Send(L"BE77");
+    ASSERT_TRUE(WaitUntil([&] { return sim().CommandCount() == 1; }, 5000));
+    sim().ClearReceived();
+    EXPECT_EQ(Write(Bytes({0x10, 0x11}), 0), -1);
+    Array held(Bytes({1, 2, 3}));
+    SAFEARRAY* const heldArray = held.get();
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, held.out()), 0);  // not finished: untouched
+    EXPECT_EQ(rig.Wait(id), -1);
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, held.out()), -1);  // abandoned: untouched
+    EXPECT_EQ(held.get(), heldArray);
+    EXPECT_EQ(BytesOf(held.get()), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(sim().Received().empty());
+    EXPECT_EQ(Write(Bytes({0x10, 0x11}), 0), 1);
+    EXPECT_TRUE(rig.WaitToolReceived({0x10, 0x11}));
+    ROBOT_StopPolling(robot());  // queued, not sent
+    rig.Send(L"BE01");
+    EXPECT_EQ(Write(Bytes({0x10}), 0), -1);
+    ROBOT_HANDLE bare = ROBOT_Create();  // no port: nothing written
+    Array bytes(Bytes({0x10}));
+    EXPECT_EQ(ROBOT_WriteToPort(bare, bytes.out(), 0), 0);
+    ROBOT_Destroy(bare);
+}
+
+TEST_F(Commands, OnePartIsAByteVectorThatReplacesTheHostsArray) {
+    const long id = rig.Send(kText);
+    const std::vector<uint8_t> frame = ReplyFrame(kPayload);
+    ASSERT_EQ(rig.Wait(id), 12);
+    Array reply(Bytes({1, 2, 3}));
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, reply.out()), static_cast<long>(frame.size()));
+    EXPECT_EQ(TypeOf(reply.get()), VT_I1);
+    EXPECT_EQ(DimsOf(reply.get()), 1u);
+    EXPECT_TRUE(LowerBoundsAreZero(reply.get()));
+    EXPECT_EQ(BytesOf(reply.get()), frame);
+    Array again;  // fetching does not delete
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, again.out()), static_cast<long>(frame.size()));
+    EXPECT_TRUE(ROBOT_DeleteReply(robot(), id));
+    EXPECT_FALSE(ROBOT_DeleteReply(robot(), id));
+    Array gone(Bytes({7, 8}));
+    SAFEARRAY* const goneArray = gone.get();
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, gone.out()), 0);
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), 0, gone.out()), 0);
+    EXPECT_EQ(gone.get(), goneArray);
+}
+
+TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
+    const long id = ROBOT_ReadFlashPages(robot(), 0x10, 3, 38400, 1, nullptr);
+    ASSERT_EQ(rig.Wait(id, 10000), 272);
+    Array matrix(Bytes({1}));
+    EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, matrix.out()), 272);
+    EXPECT_EQ(TypeOf(matrix.get()), VT_UI1);
+    ASSERT_EQ(DimsOf(matrix.get()), 2u);
+    EXPECT_TRUE(LowerBoundsAreZero(matrix.get()));
+    EXPECT_EQ(CountOf(matrix.get(), 1), 272);
+    EXPECT_EQ(CountOf(matrix.get(), 2), 3);
+    for (long k = 0; k < 3; ++k) {
+        const std::vector<uint8_t> page = vxsim::BuildPageFrame(0x10 + static_cast<uint32_t>(k), static_cast<uint8_t>(k), false);
+        for (long j = 0; j < 272; ++j) ASSERT_EQ(At(matrix.get(), j, k), page[static_cast<size_t>(j)]) << j << "," << k;
+    }
+    // A tool that answers a whole page and a short one.
+    ScriptedTool tool;
+    const std::vector<uint8_t> whole = vxsim::BuildPageFrame(5, 0, false);
+    const std::vector<uint8_t> shortFrame = ReplyFrame({0xBE, 0x4D, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00, 0x11, 0x22});
+    std::vector<uint8_t> answer = whole;
+    answer.insert(answer.end(), shortFrame.begin(), shortFrame.end());
+    tool.Answer(answer);
+    ROBOT_HANDLE r = ROBOT_Create();
+    PORT_HANDLE port = ROBOT_AttachTcpPort(r, L"127.0.0.1", static_cast<unsigned>(tool.Port()), 5000);
+    ROBOT_StartPolling(r);
+    const long two = ROBOT_ReadFlashPages(r, 5, 2, 38400, 1, nullptr);
+    CRobotCommand* record = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (record = ROBOT_GetReply(r, two)) && record->IsReplyComplete(); }, 8000));
+    Array padded;
+    EXPECT_EQ(ROBOT_GetReplyBytes(r, two, padded.out()), 272);
+    EXPECT_EQ(CountOf(padded.get(), 2), 2);
+    for (long j = 0; j < 272; ++j) {
+        ASSERT_EQ(At(padded.get(), j, 0), whole[static_cast<size_t>(j)]);
+        ASSERT_EQ(At(padded.get(), j, 1), j < static_cast<long>(shortFrame.size()) ? shortFrame[static_cast<size_t>(j)] : 0);
+    }
+    // ROBOT_WaitReplyBytes gives the part under the walk only (none before a walk).
+    Array single(Bytes({9}));
+    EXPECT_EQ(ROBOT_WaitReplyBytes(r, two, 1000, single.out()), 0);
+    EXPECT_EQ(TypeOf(single.get()), VT_I1);
+    EXPECT_EQ(CountOf(single.get(), 1), 0);
+    ASSERT_TRUE(record->StartReplyWalk());
+    ASSERT_TRUE(record->NextReply());
+    EXPECT_EQ(ROBOT_WaitReplyBytes(r, two, 1000, single.out()), static_cast<long>(shortFrame.size()));
+    EXPECT_EQ(BytesOf(single.get()), shortFrame);
+    ROBOT_StopPolling(r);
+    ROBOT_Destroy(r);
+    ReleaseTcpPort(port);
+}
+
+TEST_F(Commands, WaitReplyBytesPumpsAndEndsOnTimeQuitOrPages) {
+    // Only this thread dispatches the socket's messages: the wait must.
+    EXPECT_EQ(rig.RoundTrip(kText), ReplyFrame(kPayload));
+    const long id = rig.Send(kText);
+    ASSERT_EQ(rig.Wait(id), 12);
+    Array held(Bytes({4, 5}));
+    SAFEARRAY* const heldArray = held.get();
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), id, 0, held.out()), 0);  // 0 on TCP: at once, even with the reply in
+    EXPECT_EQ(held.get(), heldArray);
+    ASSERT_TRUE(sim().AddFaults("be77:noreply"));
+    ROBOT_SetTimeout(robot(), 1000);
+    const long lost = rig.Send(L"BE77");
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), lost, 200, held.out()), 0);
+    EXPECT_EQ(rig.Wait(lost), -1);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), lost, 1000, held.out()), -1);
+    EXPECT_EQ(held.get(), heldArray);
+    ROBOT_SetTimeout(robot(), 60000);
+    const long forever = rig.Send(L"BE77");
+    PostQuitMessage(0);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), forever, 60000, held.out()), 0);  // ended by the quit message
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // posted again
+}
+
+TEST_F(Commands, WaitReplyBytesReturnsAtThePagesOfAReadInProgress) {
+    ASSERT_TRUE(sim().AddFaults("be4d:droppage=2#1"));
+    ROBOT_SetTimeout(robot(), 3000);
+    const long id = ROBOT_ReadFlashPages(robot(), 0x20, 3, 38400, 1, nullptr);
+    Array held(Bytes({4}));
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), id, 20000, held.out()), 0);
+    CRobotCommand* record = ROBOT_GetReply(robot(), id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_FALSE(record->IsAbandoned());  // back before the time limit
+    EXPECT_GE(record->GetReplyCount(), 1);
+    EXPECT_EQ(rig.Wait(id, 10000), -1);
+    EXPECT_EQ(ROBOT_GetReply(robot(), id)->GetReplyCount(), 2);
+}
+
+TEST(CommandsFtdi, WaitReplyBytesWaitsForTheReplyItself) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    const long id = rig.Send(kText);
+    Array reply;
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 5000, reply.out()), 12);
+    Array again;  // no TCP port: 0 ms still returns a reply that is there
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 0, again.out()), 12);
+    EXPECT_EQ(BytesOf(again.get()), ReplyFrame(kPayload));
+}

@@ -1,0 +1,179 @@
+// White-box, for what no host can time: the engine's poll cycle driven by
+// hand through a fake port, with the tick source under the test's control.
+// The time limit is counted in the cycles' elapsed times, the keep-alive
+// after 25 s of idle link, and reply parts are walked in key order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <fstream>
+
+#include "engine/robot_tool.h"
+#include "engine/tick_source.h"
+#include "protocol/command_frame.h"
+
+namespace {
+
+class FakePort : public LinkTransport {
+public:
+    bool WaitForData(HANDLE, unsigned int) override { return !incoming.empty(); }
+    int BytesWaiting() override { return static_cast<int>(incoming.size()); }
+    int ReadInto(unsigned char* dst, int count) override {
+        int n = 0;
+        for (; n < count && !incoming.empty(); ++n) dst[n] = incoming.front(), incoming.pop_front();
+        return n;
+    }
+    bool AcceptsSending() override { return connected; }
+    unsigned long WriteCommand(const std::vector<unsigned char>& bytes, bool, bool) override {
+        writes.push_back(bytes);
+        return 0;
+    }
+    void DiscardInput() override { incoming.clear(); }
+    bool WriteRaw(const char*, int) override { return true; }
+    std::deque<unsigned char> incoming;
+    std::vector<std::vector<unsigned char>> writes;
+    bool connected = true;
+};
+
+class Robot : public CRobotTool {
+public:
+    using CRobotTool::Poll;
+    FakePort* port = new FakePort;
+    Robot() { m_transport.reset(port); }
+    void Transmit(int elapsed) override {
+        elapsedSeen.push_back(elapsed);
+        CRobotTool::Transmit(elapsed);
+    }
+    void Reply(const wchar_t* payload) {
+        std::vector<unsigned char> frame = EncodeCommand(payload, wcslen(payload), false, false);
+        HandleReply(reinterpret_cast<char*>(frame.data()), static_cast<int>(frame.size()));
+    }
+    bool Abandoned(int id) { return FindReply(id) && FindReply(id)->IsAbandoned(); }
+    std::vector<int> elapsedSeen;
+};
+
+std::atomic<uint32_t> g_now{0};
+uint32_t FakeTicks() { return g_now.load(); }
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override { previous = SetEngineTickSource(&FakeTicks); }
+    void TearDown() override { SetEngineTickSource(previous); }
+    TickSourceFn previous = nullptr;
+    Robot robot;
+};
+
+}  // namespace
+
+TEST_F(Engine, UnansweredCommandIsAbandonedOnTheCycleThatReachesTheLimit) {
+    const int id = robot.Issue(CString(L"0a0b"), eStandard, false, false);  // default limit 2000 ms
+    robot.Transmit(0);
+    for (int cycle = 1; cycle < 20; ++cycle) {
+        robot.Transmit(100);
+        ASSERT_EQ(robot.FindReply(id), nullptr) << "abandoned early, cycle " << cycle;
+    }
+    robot.Transmit(100);
+    EXPECT_TRUE(robot.Abandoned(id));
+    const int one = robot.Issue(CString(L"be71"), eNoReply, false, false);
+    robot.Transmit(0);
+    robot.Reply(L"be71");  // a reply to kind 1 is dropped
+    EXPECT_EQ(robot.FindReply(one), nullptr);
+    robot.Transmit(0);  // abandoned one cycle after it was sent
+    EXPECT_TRUE(robot.Abandoned(one));
+}
+
+TEST_F(Engine, PagesRestartTheTimeLimitAndAnAbandonedReadKeepsItsPages) {
+    robot.SetTimeout(500);
+    const int id = robot.ReadFlashPages(0, 3, 38400, true, nullptr);
+    robot.Transmit(0);
+    robot.Transmit(400);
+    robot.Reply(L"be4d000000000000");  // byte 10 = 0
+    robot.Transmit(400);
+    robot.Reply(L"be4d000000000100");
+    robot.Transmit(400);
+    ASSERT_NE(robot.FindReply(id), nullptr);
+    EXPECT_FALSE(robot.FindReply(id)->IsAbandoned());
+    robot.Transmit(100);
+    EXPECT_TRUE(robot.Abandoned(id));
+    EXPECT_EQ(robot.FindReply(id)->GetReplyCount(), 2);
+    robot.Reply(L"be4d000000000200");  // too late: dropped
+    EXPECT_EQ(robot.FindReply(id)->GetReplyCount(), 2);
+}
+
+TEST_F(Engine, ElapsedTimeCountsOnlyPollingAndWrapsToZero) {
+    g_now = 5000000;
+    const int id = robot.Issue(CString(L"0102"), eStandard, false, false);
+    robot.SetTimeout(1000);
+    robot.Poll();  // the first cycle counts only its own time
+    ASSERT_EQ(robot.elapsedSeen.back(), 0);
+    for (int i = 0; i < 3; ++i) {
+        g_now += 333;
+        robot.Poll();
+    }
+    EXPECT_EQ(robot.FindReply(id), nullptr);  // 999 ms
+    g_now += 1;
+    robot.Poll();
+    EXPECT_TRUE(robot.Abandoned(id));
+    g_now = 0xFFFFFF00u;
+    robot.Poll();
+    g_now = 0x10;  // wrapped
+    robot.Poll();
+    EXPECT_EQ(robot.elapsedSeen.back(), 0);
+    g_now = 0x70;
+    robot.Poll();
+    EXPECT_EQ(robot.elapsedSeen.back(), 0x60);
+    const int late = robot.Issue(CString(L"0304"), eStandard, false, false);
+    robot.Poll();
+    g_now += 60000;  // a minute without polling: over in the first cycle
+    robot.Poll();
+    EXPECT_TRUE(robot.Abandoned(late));
+}
+
+TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
+    const std::string log = "engine-keepalive.log";
+    robot.SetLog(new std::ofstream(log));
+    robot.SetKeepAlive(true);
+    robot.port->connected = false;
+    for (int i = 0; i < 300; ++i) robot.Transmit(100);
+    EXPECT_TRUE(robot.port->writes.empty());  // a closed TCP port holds it
+    robot.port->connected = true;
+    for (int i = 0; i < 250; ++i) robot.Transmit(100);
+    robot.Transmit(100);
+    ASSERT_EQ(robot.port->writes.size(), 1u);
+    EXPECT_EQ(robot.port->writes[0], EncodeCommand(L"be71", 4, false, false));
+    robot.Transmit(100);  // kind 1: abandoned a cycle later, the countdown restarts
+    EXPECT_EQ(robot.GetKeepAliveCountdown(), 24900);
+    for (int i = 0; i < 200; ++i) robot.Transmit(100);
+    robot.Issue(CString(L"0102"), eStandard, false, false);
+    robot.Transmit(100);
+    robot.Reply(L"0102");  // a completion restarts it too
+    EXPECT_EQ(robot.GetKeepAliveCountdown(), 25000);
+    robot.CloseLog();
+    std::ifstream in(log, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("Issuing Local:be71\r\n****Abandoning \"be71\"\r\nIssuing:0102\r\n", 0), 0u) << text;
+    in.close();
+    std::remove(log.c_str());
+}
+
+TEST(CommandRecord, PartsWalkInKeyOrderNegativeFirstAndAKeyIsStoredOnce) {
+    CRobotCommand record(CString(L"BE4D"), ePageRead);
+    auto store = [&](int key, const char* text) {
+        char* copy = new char[strlen(text)];
+        memcpy(copy, text, strlen(text));
+        record.StoreReply(key, static_cast<int>(strlen(text)), copy);
+    };
+    store(5, "e");
+    store(0, "aa");
+    store(2, "old");
+    store(2, "ccc");
+    store(-128, "nnnn");
+    EXPECT_EQ(record.GetReplyCount(), 4);
+    std::string order;
+    ASSERT_TRUE(record.StartReplyWalk());
+    do order += std::string(record.GetReplyData(), static_cast<size_t>(record.GetReplySize())) + "|";
+    while (record.NextReply());
+    EXPECT_EQ(order, "nnnn|aa|ccc|e|");
+    record.FreeReplies();
+}

@@ -1,0 +1,237 @@
+// The FTDI device functions against the simulated Ftd2xx.dll with four
+// devices, two sharing a description: attaching by description, location
+// and index, finding versus opening, busy devices, the lists, the setters.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "support/vornex_test.h"
+
+using namespace vxt;
+
+namespace {
+
+long long Query(int device, const std::string& name) { return ftdi::Query("dev:" + std::to_string(device) + " " + name); }
+bool Open(int device) { return Query(device, "open") == 1; }
+
+class Ftdi : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(ftdi::Reset()); }
+    void TearDown() override {
+        for (auto& p : ports) ReleaseFTDIDevice(p.second);
+        for (auto& p : ports) ROBOT_Destroy(p.first);
+    }
+    // A robot that does not poll, with device index attached: a carrier for
+    // the functions that take a port.
+    PORT_HANDLE Carrier(std::function<PORT_HANDLE(ROBOT_HANDLE)> attach) {
+        ROBOT_HANDLE robot = ROBOT_Create();
+        PORT_HANDLE port = attach(robot);
+        ports.emplace_back(robot, port);
+        return port;
+    }
+    PORT_HANDLE Carrier(unsigned long index) {
+        return Carrier([=](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDeviceByIndex(r, index); });
+    }
+    std::vector<std::pair<ROBOT_HANDLE, PORT_HANDLE>> ports;
+};
+
+const std::vector<std::wstring> kDescriptions = {L"Vornex Sim Tool", L"Twin Tool", L"Twin Tool", L"Spare Tool"};
+
+}  // namespace
+
+TEST_F(Ftdi, AttachByDescriptionLocationOrIndexOpensAt38400EightNOne) {
+    struct Case { std::function<PORT_HANDLE(ROBOT_HANDLE)> attach; long location; };
+    const Case cases[] = {
+        {[](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Vornex Sim Tool"); }, 0x1011},
+        {[](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDeviceByLoc(r, 0x1011); }, 0x1011},
+        {[](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDeviceByIndex(r, 0); }, 0},
+    };
+    for (const Case& c : cases) {
+        ROBOT_HANDLE robot = ROBOT_Create();
+        PORT_HANDLE port = c.attach(robot);
+        ASSERT_NE(port, nullptr);
+        EXPECT_TRUE(Open(0));
+        EXPECT_EQ(FTDI_GetLocID(port), c.location);
+        EXPECT_EQ(Query(0, "devicerate"), 38400);
+        EXPECT_EQ(Query(0, "format8n1"), 1);
+        EXPECT_EQ(Query(0, "readtimeout"), 100);
+        EXPECT_EQ(Query(0, "writetimeout"), 100);
+        EXPECT_GE(Query(0, "purges"), 1);
+        ROBOT_StartPolling(robot);
+        Array reply;
+        const long id = ROBOT_SendCommand(robot, L"BE010203");
+        EXPECT_EQ(ROBOT_WaitReplyBytes(robot, id, 5000, reply.out()), 12);
+        ROBOT_StopPolling(robot);
+        ROBOT_Destroy(robot);
+        EXPECT_TRUE(FTDI_Release(port));
+        EXPECT_FALSE(Open(0));
+    }
+}
+
+TEST_F(Ftdi, SecondAttachLeavesTheFirstDeviceOpenUntilReleased) {
+    ROBOT_HANDLE robot = ROBOT_Create();
+    PORT_HANDLE first = ROBOT_AttachFTDIDeviceByIndex(robot, 1);
+    ASSERT_NE(first, nullptr);
+    ROBOT_StartPolling(robot);
+    const long unread = ROBOT_SendCommand(robot, L"BE01");
+    ASSERT_TRUE(WaitUntil([&] { CRobotCommand* r = ROBOT_GetReply(robot, unread); return r && r->IsReplyComplete(); }, 5000));
+    ROBOT_StopPolling(robot);
+    PORT_HANDLE second = ROBOT_AttachFTDIDeviceByLoc(robot, 0x4044);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(ROBOT_GetReply(robot, unread), nullptr);  // unread replies dropped
+    EXPECT_TRUE(Open(1));
+    EXPECT_TRUE(Open(3));
+    ROBOT_StartPolling(robot);
+    Array reply;
+    EXPECT_GT(ROBOT_WaitReplyBytes(robot, ROBOT_SendCommand(robot, L"BE02"), 5000, reply.out()), 0);
+    EXPECT_EQ(Query(3, "commands"), 1);
+    ROBOT_StopPolling(robot);
+    ROBOT_Destroy(robot);
+    EXPECT_TRUE(ReleaseFTDIDevice(first));
+    EXPECT_FALSE(Open(1));
+    EXPECT_TRUE(Open(3));
+    EXPECT_TRUE(ReleaseFTDIDevice(second));
+}
+
+TEST_F(Ftdi, FindMatchesAPrefixInAnyCaseWhileOpenWantsTheWholeDescription) {
+    PORT_HANDLE carrier = Carrier(3);
+    ASSERT_NE(carrier, nullptr);
+    CFTDIPort& port = VornexFtdiPort(carrier);
+    for (const wchar_t* name : {L"vornex sim", L"VORNEX SIM TOOL", L"twin TOOL", L""}) EXPECT_TRUE(FindFTDIDevice(port, name));
+    for (const wchar_t* name : {L"Vornex Sim Tool 2", L"Tool"}) EXPECT_FALSE(FindFTDIDevice(port, name));
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(Open(i)) << i;  // finding opens nothing
+    EXPECT_TRUE(Open(3));
+    EXPECT_FALSE(OpenFTDIDevice(port, L"vornex sim tool"));
+    EXPECT_FALSE(Open(3));  // a failed open leaves the port closed
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0);
+    EXPECT_FALSE(OpenFTDIDevice(port, L"Vornex Sim"));
+    EXPECT_FALSE(FTDI_Open(carrier, L"VORNEX SIM TOOL"));
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(Open(i)) << i;
+    EXPECT_TRUE(OpenFTDIDevice(port, L"Vornex Sim Tool"));
+    EXPECT_TRUE(Open(0));
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0x1011);
+    EXPECT_GE(Query(0, "resets"), 1);
+    EXPECT_TRUE(CloseFTDIDevice(port));
+    EXPECT_FALSE(Open(0));
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0);
+    EXPECT_TRUE(FTDI_Open(carrier, L"Spare Tool"));
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0x4044);
+}
+
+TEST_F(Ftdi, BusyDevicesArePassedOverAndLocationIdsFollowTheOpen) {
+    ASSERT_NE(Carrier(1), nullptr);  // the first "Twin Tool"
+    PORT_HANDLE twin = Carrier([](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); });
+    ASSERT_NE(twin, nullptr);
+    EXPECT_EQ(FTDI_GetLocID(twin), 0x3033);
+    EXPECT_EQ(Carrier([](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); }), nullptr);
+    PORT_HANDLE carrier = Carrier(3);
+    CFTDIPort& port = VornexFtdiPort(carrier);
+    EXPECT_TRUE(OpenFTDIDeviceByLoc(port, 0x1011));
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0x1011);
+    EXPECT_FALSE(Open(3));  // the earlier device was closed first
+    EXPECT_TRUE(OpenFTDIDeviceByIndex(port, 0));
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0);
+    EXPECT_FALSE(OpenFTDIDeviceByLoc(port, 0xBAD0));
+    EXPECT_FALSE(OpenFTDIDeviceByIndex(port, 99));
+    EXPECT_FALSE(OpenFTDIDeviceByLoc(port, 0x2022));  // busy
+    EXPECT_EQ(FTDI_GetLocID(carrier), 0);
+}
+
+TEST_F(Ftdi, EnumerateListsEveryDeviceThatCanBeOpened) {
+    Array descriptions(Bytes({1})), coms(Bytes({2})), indexes, locations, serials;
+    EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 4);
+    EXPECT_EQ(StringsOf(descriptions.get()), kDescriptions);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(Open(i)) << i;  // each closed again
+    ASSERT_NE(Carrier(1), nullptr);
+    EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 3);
+    for (SAFEARRAY* a : {descriptions.get(), coms.get(), indexes.get(), locations.get(), serials.get()}) {
+        EXPECT_EQ(DimsOf(a), 1u);
+        EXPECT_TRUE(LowerBoundsAreZero(a));
+    }
+    EXPECT_EQ(TypeOf(descriptions.get()), VT_BSTR);
+    EXPECT_EQ(TypeOf(serials.get()), VT_BSTR);
+    for (SAFEARRAY* a : {coms.get(), indexes.get(), locations.get()}) EXPECT_EQ(TypeOf(a), VT_INT);
+    EXPECT_EQ(StringsOf(descriptions.get()), (std::vector<std::wstring>{L"Vornex Sim Tool", L"Twin Tool", L"Spare Tool"}));
+    EXPECT_EQ(StringsOf(serials.get()), (std::vector<std::wstring>{L"VXS00001", L"VXS00003", L"VXS00004"}));
+    EXPECT_EQ(LongsOf(coms.get()), (std::vector<long>{9, 11, -1}));
+    EXPECT_EQ(LongsOf(indexes.get()), (std::vector<long>{0, 2, 3}));
+    EXPECT_EQ(LongsOf(locations.get()), (std::vector<long>{0x1011, 0x3033, 0x4044}));
+    EXPECT_TRUE(Open(1));  // the open one was not disturbed
+    Array strings(Bytes({1, 2}));
+    EXPECT_EQ(FTDI_GetDeviceStrings(strings.out()), 4);  // lists the open one too
+    EXPECT_EQ(TypeOf(strings.get()), VT_BSTR);
+    EXPECT_TRUE(LowerBoundsAreZero(strings.get()));
+    EXPECT_EQ(StringsOf(strings.get()), kDescriptions);
+    EXPECT_EQ(FTDI_GetLibraryVersion(), 2 * 65536 + 8 * 256 + 14);
+    EXPECT_EQ(FTDI_GetDriverStatus(), 0);  // no FTSER2K service here
+}
+
+TEST_F(Ftdi, WithNoDevicesEnumerateEmptiesTheArraysAndDeviceStringsLeavesThemAlone) {
+    ASSERT_TRUE(ftdi::SetDevices(""));
+    Array descriptions(Bytes({1})), coms(Bytes({2})), indexes(Bytes({3})), locations(Bytes({4})), serials(Bytes({5}));
+    EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 0);
+    for (SAFEARRAY* a : {descriptions.get(), coms.get(), indexes.get(), locations.get(), serials.get()}) {
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(CountOf(a, 1), 0);
+        EXPECT_TRUE(LowerBoundsAreZero(a));
+    }
+    EXPECT_EQ(TypeOf(descriptions.get()), VT_BSTR);
+    EXPECT_EQ(TypeOf(indexes.get()), VT_INT);
+    Array held(Bytes({7, 8, 9}));
+    SAFEARRAY* const heldArray = held.get();
+    EXPECT_EQ(FTDI_GetDeviceStrings(held.out()), 0);
+    EXPECT_EQ(held.get(), heldArray);
+    EXPECT_EQ(Carrier(0), nullptr);
+}
+
+TEST_F(Ftdi, MoreThanTenDevicesOverrunNoDescriptionBuffer) {
+    std::string lines;
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 12; ++i) {
+        lines += "device description=\"Tool " + std::to_string(100 + i) + "\" serial=S" + std::to_string(i) +
+                 " location=0x" + std::to_string(5000 + i) + " com=none|";
+        names.push_back(L"Tool " + std::to_wstring(100 + i));
+    }
+    ASSERT_TRUE(ftdi::SetDevices(lines));
+    ASSERT_EQ(ftdi::Query("devices"), 12);
+    Array strings;
+    const long listed = FTDI_GetDeviceStrings(strings.out());
+    EXPECT_GE(listed, 10);
+    EXPECT_LE(listed, 12);
+    const std::vector<std::wstring> got = StringsOf(strings.get());
+    EXPECT_EQ(got, std::vector<std::wstring>(names.begin(), names.begin() + listed));
+    PORT_HANDLE carrier = Carrier(11);
+    ASSERT_NE(carrier, nullptr);
+    EXPECT_TRUE(FindFTDIDevice(VornexFtdiPort(carrier), L"Tool 100"));
+    FindFTDIDevice(VornexFtdiPort(carrier), L"Tool 111");  // either answer, no overrun
+    Array d, c, x, l, s;
+    EXPECT_EQ(FTDI_Enumerate(d.out(), c.out(), x.out(), l.out(), s.out()), 11);  // all but the open one
+}
+
+TEST_F(Ftdi, SettersAndResetsReachTheDevice) {
+    PORT_HANDLE port = Carrier(3);
+    ASSERT_NE(port, nullptr);
+    struct Case { unsigned long (__stdcall* set)(PORT_HANDLE, unsigned long); unsigned long value; const char* query; };
+    const Case cases[] = {{SetFTDIBaud, 9600, "devicerate"}, {FTDI_SetBaud, 19200, "devicerate"},
+                          {SetFTDILatency, 5, "latency"}, {FTDI_SetLatency, 7, "latency"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.set(port, c.value), 0u);
+        EXPECT_EQ(Query(3, c.query), static_cast<long long>(c.value));
+    }
+    EXPECT_EQ(SetFTDIUSBParameters(port, 8192, 1024), 0u);
+    EXPECT_EQ(Query(3, "usbin"), 8192);
+    EXPECT_EQ(Query(3, "usbout"), 1024);
+    EXPECT_EQ(FTDI_SetUSBParameters(port, 4096, 2048), 0u);
+    EXPECT_EQ(Query(3, "usbin"), 4096);
+    EXPECT_EQ(Query(3, "usbout"), 2048);
+    const long long resets = Query(3, "resets"), cycles = Query(3, "cycles");
+    EXPECT_EQ(FTDI_ResetDevice(port), 0);
+    EXPECT_EQ(Query(3, "resets"), resets + 1);
+    EXPECT_EQ(FTDI_CyclePort(port), 0);
+    EXPECT_EQ(Query(3, "cycles"), cycles + 1);
+    EXPECT_EQ(FTDI_ResetToolRate(port), 1);
+    EXPECT_EQ(Query(3, "devicerate"), 38400);
+    ASSERT_TRUE(CloseFTDIDevice(VornexFtdiPort(port)));  // the library's own status passes on
+    EXPECT_NE(SetFTDIBaud(port, 9600), 0u);
+    EXPECT_NE(FTDI_ResetDevice(port), 0);
+}

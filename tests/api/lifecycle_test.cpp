@@ -1,0 +1,253 @@
+// Robot objects and ports through the exports: null handles, abandonment and
+// its log, polling and logging, destruction, attaching and releasing ports.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "support/handle_count.h"
+#include "support/vornex_test.h"
+
+using namespace vxt;
+
+extern "C" int VornexHeaderSmokeFromC(void);
+
+TEST(Lifecycle, NullHandlesGiveTheFailureResultsAndTouchNothing) {
+    EXPECT_EQ(VornexHeaderSmokeFromC(), 0);  // the same from C
+    Array bytes(Bytes({0xBE, 0x09}));
+    SAFEARRAY* const array = bytes.get();
+    EXPECT_FALSE(ROBOT_Destroy(nullptr));
+    EXPECT_FALSE(ROBOT_StartPolling(nullptr));
+    ROBOT_StopPolling(nullptr);
+    ROBOT_StartLogging(nullptr, "x.log");
+    ROBOT_SetTimeout(nullptr, 5);
+    ROBOT_SetKeepAlive(nullptr, 1);
+    EXPECT_FALSE(ROBOT_IsIdle(nullptr));
+    EXPECT_EQ(ROBOT_SendCommand(nullptr, L"BE09"), 0);
+    EXPECT_EQ(ROBOT_SendCommandBytes(nullptr, bytes.out(), 0), 0);
+    EXPECT_EQ(ROBOT_GetToolInfo(nullptr), 0);
+    EXPECT_EQ(ROBOT_WriteToPort(nullptr, bytes.out(), 0), 0);
+    EXPECT_EQ(ROBOT_GetReply(nullptr, 1), nullptr);
+    EXPECT_EQ(ROBOT_WaitReply(nullptr, 1, 10), nullptr);
+    EXPECT_FALSE(ROBOT_DeleteReply(nullptr, 1));
+    EXPECT_EQ(ROBOT_GetReplyBytes(nullptr, 1, bytes.out()), 0);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(nullptr, 1, 10, bytes.out()), 0);
+    EXPECT_EQ(ROBOT_ReadFlashPages(nullptr, 0, 1, 38400, 1, nullptr), 0);
+    EXPECT_EQ(bytes.get(), array);
+    EXPECT_EQ(BytesOf(bytes.get()), (std::vector<uint8_t>{0xBE, 0x09}));
+    for (auto release : {ReleaseSerialPort, Serial_ReleasePort, ReleaseTcpPort, TCP_ReleasePort, ReleaseFTDIDevice, FTDI_Release})
+        EXPECT_FALSE(release(nullptr));
+    vxsim::SimServer sim;
+    const int port = sim.ListenTcp();
+    EXPECT_EQ(ROBOT_AttachSerialPort(nullptr, 1), nullptr);
+    EXPECT_EQ(ROBOT_AttachTcpPort(nullptr, L"127.0.0.1", static_cast<unsigned>(port), 0), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDevice(nullptr, L"Vornex Sim Tool"), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByLoc(nullptr, 0x1011), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByIndex(nullptr, 0), nullptr);
+    EXPECT_EQ(FTDI_GetLocID(nullptr), 0);
+    EXPECT_EQ(FTDI_ResetDevice(nullptr), 0);
+    EXPECT_EQ(FTDI_CyclePort(nullptr), 0);
+    EXPECT_EQ(FTDI_ResetToolRate(nullptr), 0);
+    for (auto set : {SetFTDIBaud, FTDI_SetBaud, SetFTDILatency, FTDI_SetLatency}) EXPECT_EQ(set(nullptr, 9600), 6u);
+    EXPECT_EQ(SetFTDIUSBParameters(nullptr, 4096, 4096), 6u);
+    EXPECT_EQ(FTDI_SetUSBParameters(nullptr, 4096, 4096), 6u);
+    WaitUntil([] { return false; }, 100);
+    EXPECT_EQ(sim.Connections(), 0u);
+}
+
+TEST(Lifecycle, CommandsWithoutAPortAreAbandonedAndLogged) {
+    const std::string log = TempPath("abandon.log");
+    ROBOT_HANDLE robot = ROBOT_Create();
+    ROBOT_SetTimeout(robot, 500);
+    ROBOT_StartLogging(robot, log.c_str());
+    EXPECT_TRUE(ROBOT_IsIdle(robot));
+    ASSERT_TRUE(ROBOT_StartPolling(robot));
+    EXPECT_FALSE(ROBOT_StartPolling(robot));  // one worker per robot
+    const DWORD start = GetTickCount();
+    const long one = ROBOT_SendCommand(robot, L"BE09");
+    const long two = ROBOT_SendCommand(robot, L"0a0b0c0d");
+    EXPECT_FALSE(ROBOT_IsIdle(robot));
+    EXPECT_EQ(ROBOT_WaitReply(robot, one, 50), nullptr);
+    CRobotCommand* first = ROBOT_WaitReply(robot, one, 5000);
+    ASSERT_EQ(first, nullptr);  // abandonment does not end a wait
+    ASSERT_TRUE(WaitUntil([&] { return ROBOT_GetReply(robot, two) != nullptr; }, 5000));
+    EXPECT_GE(GetTickCount() - start, 450u);
+    first = ROBOT_GetReply(robot, one);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->IsAbandoned());
+    EXPECT_FALSE(first->IsReplyComplete());
+    EXPECT_EQ(first->GetReplyCount(), 0);
+    EXPECT_TRUE(ROBOT_GetReply(robot, two)->IsAbandoned());
+    ASSERT_TRUE(WaitUntil([&] { return ROBOT_IsIdle(robot); }, 2000));
+    EXPECT_EQ(ROBOT_WaitReply(robot, one, 0), first);  // finished: at once
+    EXPECT_TRUE(ROBOT_DeleteReply(robot, one));
+    EXPECT_FALSE(ROBOT_DeleteReply(robot, one));
+    EXPECT_EQ(ROBOT_GetReply(robot, one), nullptr);
+    ROBOT_StopPolling(robot);  // closes the log
+    ROBOT_StopPolling(robot);
+    ROBOT_SendCommand(robot, L"0e0f");  // not logged any more
+    EXPECT_EQ(ReadFile(log), "Issuing:BE09\r\nIssuing:0a0b0c0d\r\n****Abandoning \"BE09\"\r\n****Abandoning \"0a0b0c0d\"\r\n");
+    EXPECT_TRUE(ROBOT_Destroy(robot));
+    DeleteFileA(log.c_str());
+}
+
+TEST(Lifecycle, EachLogTruncatesItsFileAndTakesTheLinesUntilTheNext) {
+    const std::string first = TempPath("first.log"), second = TempPath("second.log"), third = TempPath("third.log");
+    std::ofstream(second) << "stale content\n";
+    ROBOT_HANDLE robot = ROBOT_Create();
+    ROBOT_StartLogging(robot, first.c_str());
+    ROBOT_SendCommand(robot, L"01");
+    ROBOT_StartLogging(robot, second.c_str());
+    ROBOT_SendCommand(robot, L"02");
+    ROBOT_StartLogging(robot, "Z:\\no\\such\\folder\\x.log");  // fails: lines dropped
+    ROBOT_SendCommand(robot, L"03");
+    ROBOT_StartLogging(robot, third.c_str());
+    ROBOT_StopPolling(robot);  // never started: still closes the log
+    ROBOT_SendCommand(robot, L"04");
+    EXPECT_TRUE(ROBOT_Destroy(robot));
+    EXPECT_EQ(ReadFile(first), "Issuing:01\r\n");
+    EXPECT_EQ(ReadFile(second), "Issuing:02\r\n");
+    EXPECT_EQ(ReadFile(third), "");
+    for (const std::string& path : {first, second, third}) DeleteFileA(path.c_str());
+}
+
+TEST(Lifecycle, DestroyStopsAPollingRobotAndReleasesAWaitingHost) {
+    ROBOT_HANDLE robot = ROBOT_Create();
+    ROBOT_SetTimeout(robot, 60000);
+    ASSERT_TRUE(ROBOT_StartPolling(robot));
+    const long id = ROBOT_SendCommand(robot, L"0102");
+    std::atomic<bool> returned{false};
+    std::atomic<CRobotCommand*> got{reinterpret_cast<CRobotCommand*>(1)};
+    std::thread waiter([&] {
+        got = ROBOT_WaitReply(robot, id, 30000);
+        returned = true;
+    });
+    Sleep(100);
+    EXPECT_FALSE(returned.load());
+    EXPECT_TRUE(ROBOT_Destroy(robot));
+    EXPECT_TRUE(returned.load());  // Destroy returns after the waiter has left
+    waiter.join();
+    EXPECT_EQ(got.load(), nullptr);
+}
+
+TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
+    auto cycle = [] {
+        ROBOT_HANDLE robot = ROBOT_Create();
+        ROBOT_StartPolling(robot);
+        ROBOT_StopPolling(robot);  // right after the start: not lost
+        ROBOT_StartPolling(robot);
+        ROBOT_WaitReply(robot, ROBOT_SendCommand(robot, L"0102"), 0);
+        ROBOT_StopPolling(robot);
+        ROBOT_Destroy(robot);
+    };
+    for (int i = 0; i < 10; ++i) cycle();
+    const unsigned long before = CountProcessHandles();
+    for (int i = 0; i < 500; ++i) cycle();
+    EXPECT_EQ(CountProcessHandles(), before);
+}
+
+// ---- Attaching ---------------------------------------------------------------------
+
+namespace {
+// A command whose reply came and was left unread.
+long UnreadReply(Rig& rig) {
+    const long id = rig.Send(L"BE010203");
+    return rig.Wait(id) > 0 ? id : 0;
+}
+}  // namespace
+
+TEST(Attach, SecondAttachDropsUnreadRepliesAndLeavesTheFirstPortOpen) {
+    Rig rig(PortKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    const long unread = UnreadReply(rig);
+    ASSERT_NE(unread, 0);
+    vxsim::SimServer second;
+    PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(second.ListenTcp()), 5000);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(ROBOT_GetReply(rig.robot(), unread), nullptr);
+    EXPECT_FALSE(ROBOT_DeleteReply(rig.robot(), unread));
+    EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
+    EXPECT_EQ(rig.Sim()->CommandCount(), 1u);  // commands go to the second tool only
+    EXPECT_EQ(second.CommandCount(), 1u);
+    WaitUntil([] { return false; }, 200);
+    EXPECT_TRUE(rig.Sim()->IsConnected());  // until the host releases it
+    ROBOT_StopPolling(rig.robot());
+    EXPECT_TRUE(TCP_ReleasePort(port));
+    EXPECT_TRUE(WaitUntil([&] { return !second.IsConnected(); }, 5000));
+}
+
+TEST(Attach, FailedAttachLeavesTheRobotAsItWas) {
+    ASSERT_TRUE(ftdi::Reset());
+    Rig rig(PortKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    const long unread = UnreadReply(rig);
+    ASSERT_NE(unread, 0);
+    EXPECT_EQ(ROBOT_AttachSerialPort(rig.robot(), 250), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDevice(rig.robot(), L"No Such Tool"), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByLoc(rig.robot(), 0xBAD0), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByIndex(rig.robot(), 99), nullptr);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort()), 500), nullptr);
+    EXPECT_GE(GetTickCount() - start, 450u);  // a refusal does not end the wait: the time does
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ftdi::Query("dev:" + std::to_string(i) + " open"), 0) << i;
+    CRobotCommand* record = ROBOT_GetReply(rig.robot(), unread);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(RecordBytes(record), ReplyFrame({0xBE, 0x01, 0x02, 0x03}));
+    EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
+    EXPECT_EQ(rig.Sim()->Connections(), 1u);
+}
+
+TEST(Attach, ConnectTimeZeroGivesAPortTheRobotDoesNotUse) {
+    Rig rig(PortKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    const long unread = UnreadReply(rig);
+    vxsim::SimServer loose;
+    PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(loose.ListenTcp()), 0);
+    ASSERT_NE(port, nullptr);
+    EXPECT_NE(ROBOT_GetReply(rig.robot(), unread), nullptr);  // nothing detached
+    EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
+    EXPECT_TRUE(WaitUntil([&] { return loose.IsConnected(); }, 5000));  // connects while this thread pumps
+    EXPECT_EQ(loose.CommandCount(), 0u);
+    EXPECT_TRUE(ReleaseTcpPort(port));
+    // On a robot without a port it stays without.
+    ROBOT_HANDLE bare = ROBOT_Create();
+    vxsim::SimServer other;
+    PORT_HANDLE lone = ROBOT_AttachTcpPort(bare, L"127.0.0.1", static_cast<unsigned>(other.ListenTcp()), 0);
+    ASSERT_TRUE(WaitUntil([&] { return other.IsConnected(); }, 5000));
+    ROBOT_SetTimeout(bare, 200);
+    ROBOT_StartPolling(bare);
+    const long id = ROBOT_SendCommand(bare, L"BE01");
+    EXPECT_TRUE(WaitUntil([&] { CRobotCommand* r = ROBOT_GetReply(bare, id); return r && r->IsAbandoned(); }, 5000));
+    EXPECT_TRUE(other.Received().empty());
+    ROBOT_StopPolling(bare);
+    ROBOT_Destroy(bare);
+    ReleaseTcpPort(lone);
+}
+
+TEST(Attach, QuitMessageEndsTheConnectWaitAndIsPostedAgain) {
+    vxsim::SimServer sim;
+    const unsigned port = static_cast<unsigned>(sim.ListenTcp());
+    ROBOT_HANDLE robot = ROBOT_Create();
+    PostQuitMessage(0);
+    EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", port, 10000), nullptr);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    PORT_HANDLE attached = ROBOT_AttachTcpPort(robot, L"127.0.0.1", port, 5000);
+    EXPECT_NE(attached, nullptr);
+    ROBOT_Destroy(robot);
+    ReleaseTcpPort(attached);
+}
+
+TEST(Attach, SerialPortOpensAt38400EightBitsNoParityOneStop) {
+    Rig rig(PortKind::Com);
+    ASSERT_TRUE(rig.Attached());
+    EXPECT_EQ(rig.RoundTrip(L"BE0a"), ReplyFrame({0xBE, 0x0A}));
+    int com = 0, bridge = 0;
+    std::string line;
+    ASSERT_TRUE(ComLink(com, bridge, &line));
+    EXPECT_EQ(line, "38400 8N1");
+    ROBOT_HANDLE other = ROBOT_Create();
+    EXPECT_EQ(ROBOT_AttachSerialPort(other, 0), nullptr);
+    ROBOT_Destroy(other);
+}

@@ -1,0 +1,329 @@
+// The link through each real port, the tool simulator at the far end: what
+// goes on the wire, how replies are filed, faults on the line, and the
+// behaviour peculiar to one kind of port.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "sim/page_pattern.h"
+#include "support/vornex_test.h"
+
+using namespace vxt;
+
+namespace {
+
+std::vector<uint8_t> Hex(const std::string& text) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+class Link : public ::testing::TestWithParam<PortKind> {
+protected:
+    void SetUp() override {
+        rig.reset(new Rig(GetParam()));
+        ASSERT_TRUE(rig->Attached()) << "no " << Name(GetParam()) << " link to the simulator";
+    }
+    void TearDown() override { rig.reset(); }
+    std::unique_ptr<Rig> rig;
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(EveryPort, Link, ::testing::ValuesIn(kEveryPort),
+                         [](const ::testing::TestParamInfo<PortKind>& info) { return Name(info.param); });
+
+TEST_P(Link, FramesGoOnTheWireByteForByte) {
+    ROBOT_SetTimeout(rig->robot(), 300);
+    struct Case { const wchar_t* text; const char* wire; bool answered; };
+    const std::string preamble(190, 'a');  // 95 x A5 then 00
+    const Case cases[] = {
+        {L"BE09", "a55a0003be094156faaf", true},        // tool info: after its preamble
+        {L"be71", "a55a0003be71412efaaf", false},
+        {L"be2b0100", "a55a0004be2b0100847efaaf", false},
+        {L"0a0b0", nullptr, true},                     // odd and long texts: framed from their length
+    };
+    for (const Case& c : cases) {
+        rig->ClearToolReceived();
+        std::vector<uint8_t> wire = c.wire ? Hex(c.wire) : FrameOf(c.text);
+        if (wire[4] == 0xBE && wire[5] == 0x09) {
+            std::vector<uint8_t> all = ToolInfoPreamble();
+            all.insert(all.end(), wire.begin(), wire.end());
+            wire = all;
+        }
+        const long id = rig->Send(c.text);
+        EXPECT_EQ(rig->Wait(id) > 0, c.answered) << Name(GetParam());
+        EXPECT_TRUE(rig->WaitToolReceived(wire)) << rig->ToolReceived().size() << " bytes";
+    }
+    const std::wstring longText(1100, L'5');  // 550 bytes: the length byte wraps
+    rig->ClearToolReceived();
+    rig->Send(longText);
+    const std::vector<uint8_t> big = FrameOf(longText);
+    ASSERT_EQ(big.size(), 558u);
+    EXPECT_EQ(big[3], (1100 / 4 + 2) & 0xFF);
+    EXPECT_TRUE(rig->WaitToolReceived(big));
+}
+
+TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
+    std::vector<uint8_t> info;
+    ASSERT_EQ(rig->Wait(ROBOT_GetToolInfo(rig->robot()), 5000, &info), 10);
+    EXPECT_EQ(info[0], '9');
+    EXPECT_EQ(info[4], 'V');
+    EXPECT_EQ(info[6], '.');
+    rig->ClearToolReceived();
+    long ids[5];
+    std::vector<uint8_t> wire;
+    for (int i = 0; i < 5; ++i) {
+        const std::wstring text = L"0a0" + std::to_wstring(i + 1);
+        ids[i] = rig->Send(text);
+        const std::vector<uint8_t> frame = FrameOf(text);
+        wire.insert(wire.end(), frame.begin(), frame.end());
+    }
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> reply;
+        ASSERT_EQ(rig->Wait(ids[i], 5000, &reply), 10);
+        EXPECT_EQ(reply, ReplyFrame({0x0a, static_cast<uint8_t>(i + 1)}));  // no reply under a wrong ID
+    }
+    EXPECT_EQ(rig->ToolReceived(), wire);  // one at a time: each only after the last reply
+}
+
+TEST_P(Link, SplitAndGarbledRepliesStillArrive) {
+    ASSERT_TRUE(rig->AddFaults("0b01:split=3/15 0b02:garbage=40 0b03:split=1/2"));
+    for (const wchar_t* text : {L"0b01", L"0b02", L"0b03"}) EXPECT_EQ(rig->Wait(rig->Send(text)), 10);
+}
+
+TEST_P(Link, CrcErrorIsLoggedAndTheCommandAbandoned) {
+    ROBOT_SetTimeout(rig->robot(), 400);
+    ASSERT_TRUE(rig->AddFaults("0c01:badcrc"));
+    EXPECT_EQ(rig->Wait(rig->Send(L"0c01")), -1);
+    EXPECT_TRUE(rig->WaitLog("*******CRC error\r\n")) << rig->Log();
+    EXPECT_TRUE(rig->WaitLog("****Abandoning \"0c01\"\r\n")) << rig->Log();
+    EXPECT_EQ(rig->Wait(rig->Send(L"0c02")), 10);  // the link carries on
+}
+
+TEST_P(Link, PageReadWithSumCheckCollectsEveryPage) {
+    const long id = ROBOT_ReadFlashPages(rig->robot(), 0x200, 3, 38400, 0, nullptr);  // flag 0: sum check
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(rig->Wait(id, 8000), 272);
+    CRobotCommand* record = ROBOT_GetReply(rig->robot(), id);
+    ASSERT_EQ(record->GetReplyCount(), 3);
+    ASSERT_TRUE(record->StartReplyWalk());
+    uint32_t page = 0x200;
+    do {
+        const std::vector<uint8_t> frame = RecordBytes(record);
+        ASSERT_EQ(frame.size(), 272u);
+        EXPECT_EQ(frame[11] & 0x80, 0x80);
+        unsigned sum = 0;
+        for (int i = 0; i < 268; ++i) sum += frame[i];
+        EXPECT_EQ((frame[268] << 8) | frame[269], static_cast<int>(sum & 0xFFFF));
+        for (uint32_t i = 0; i < 256; ++i) ASSERT_EQ(frame[12 + i], vxsim::PagePatternByte(page, i));
+        ++page;
+    } while (record->NextReply());
+    EXPECT_EQ(page, 0x203u);
+}
+
+TEST_P(Link, WriteToPortSendsRawBytes) {
+    rig->ClearToolReceived();
+    Array raw(Bytes({0x11, 0x22, 0x33, 0x44, 0x55}));
+    EXPECT_EQ(ROBOT_WriteToPort(rig->robot(), raw.out(), 0), 1);
+    EXPECT_TRUE(rig->WaitToolReceived({0x11, 0x22, 0x33, 0x44, 0x55}));
+}
+
+TEST_P(Link, TimeLimitZeroAbandonsWhatIsNotAnsweredAtOnce) {
+    ROBOT_SetTimeout(rig->robot(), 0);
+    ASSERT_TRUE(rig->AddFaults("0d01:noreply 0d02:delay=400"));
+    EXPECT_EQ(rig->Wait(rig->Send(L"0d01"), 3000), -1);
+    EXPECT_EQ(rig->Wait(rig->Send(L"0d02"), 3000), -1);
+    ROBOT_SetTimeout(rig->robot(), 2000);
+    EXPECT_EQ(rig->Wait(rig->Send(L"0d03")), 10);  // the late reply of 0d02 was dropped
+}
+
+// ---- One kind of port ------------------------------------------------------------
+
+TEST(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    ASSERT_EQ(ftdi::Control("fault 0e01:ioerror#1"), 0);
+    EXPECT_EQ(rig.Wait(rig.Send(L"0e01"), 8000), 10);
+    const std::string log = rig.Log();
+    EXPECT_NE(log.find("****ftStatus=4\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("****1 Changing baud rate to38400\r\n"), std::string::npos) << log;
+    EXPECT_EQ(ftdi::Query("devicerate"), 38400);
+    EXPECT_GE(ftdi::Query("ftreloads"), 1);
+    EXPECT_EQ(ftdi::Query("writetimeout"), 5000);
+}
+
+TEST(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 300);
+    const long long reloads = ftdi::Query("ftreloads");
+    // Short: a transmit queue that never drains takes no more once full.
+    ASSERT_EQ(ftdi::Control("txstuck on"), 0);
+    Array fill(Bytes(std::vector<uint8_t>(65536, 0x55)));
+    EXPECT_EQ(ROBOT_WriteToPort(rig.robot(), fill.out(), 0), 1);
+    Array more(Bytes({1, 2, 3, 4, 5}));
+    EXPECT_EQ(ROBOT_WriteToPort(rig.robot(), more.out(), 0), 0);
+    EXPECT_TRUE(rig.WaitLog("****WriteToPort Short write 0 vs 5\r\n")) << rig.Log();
+    EXPECT_EQ(rig.Wait(rig.Send(L"0f01"), 3000), -1);
+    EXPECT_TRUE(rig.WaitLog("****Short write 0 vs 10\r\n")) << rig.Log();
+    // A status other than 4 (the device closed under the port: invalid handle).
+    ASSERT_EQ(ftdi::Control("txstuck off"), 0);
+    ASSERT_TRUE(CloseFTDIDevice(VornexFtdiPort(rig.port())));
+    EXPECT_EQ(rig.Wait(rig.Send(L"0f02"), 3000), -1);
+    EXPECT_TRUE(rig.WaitLog("****ftStatus=1\r\n")) << rig.Log();
+    EXPECT_EQ(rig.Log().find("ftStatus=4"), std::string::npos);
+    EXPECT_EQ(rig.Log().find("****1 Changing baud rate"), std::string::npos);  // no recovery
+    EXPECT_EQ(ftdi::Query("ftreloads"), reloads);
+}
+
+TEST(LinkFtdi, RawWriteFailingWithStatusFourResetsAndPurges) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    const long long resets = ftdi::Query("resets"), purges = ftdi::Query("purges");
+    ASSERT_EQ(ftdi::Control("fault *:ioerror#1"), 0);
+    Array raw(Bytes({0x11, 0x22}));
+    EXPECT_EQ(ROBOT_WriteToPort(rig.robot(), raw.out(), 0), 0);
+    EXPECT_TRUE(rig.WaitLog("****WriteToPort ftStatus=4\r\n")) << rig.Log();
+    EXPECT_EQ(ftdi::Query("resets"), resets + 1);
+    EXPECT_GE(ftdi::Query("purges"), purges + 1);
+}
+
+TEST(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 500);
+    ASSERT_EQ(ftdi::Control("txstuck on"), 0);
+    // A rate-change frame is followed by a wait for the transmit queue.
+    const long id = ROBOT_ReadFlashPages(rig.robot(), 0, 2, 230400, 1, nullptr);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(rig.Wait(id, 20000), -1);
+    HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread stop([&] { ROBOT_StopPolling(rig.robot()); SetEvent(stopped); });
+    const bool ended = WaitForSingleObject(stopped, 20000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(ended) << "the worker did not stop";
+    if (ended) stop.join(); else stop.detach();
+    CloseHandle(stopped);
+    ftdi::Control("txstuck off");
+}
+
+TEST(LinkFtdi, RateChangesAndTheirFallbacks) {
+    Rig rig(PortKind::Ftdi);
+    ASSERT_TRUE(rig.Attached());
+    // A page read at 153600 switches the device and sets it back after the last page.
+    EXPECT_EQ(rig.Wait(ROBOT_ReadFlashPages(rig.robot(), 0, 2, 153600, 1, nullptr), 8000), 272);
+    EXPECT_TRUE(rig.WaitLog("**** Changing baud rate to38400\r\n")) << rig.Log();
+    EXPECT_EQ(ftdi::Query("devicerate"), 38400);
+    // Rate commands and page reads that go unanswered fall back.
+    ROBOT_SetTimeout(rig.robot(), 300);
+    ASSERT_EQ(ftdi::Control("fault be2c:noreply be4d:noreply"), 0);
+    Array to38400(Bytes({0xBE, 0x2C, 0x01, 0x00})), to76800(Bytes({0xBE, 0x2C, 0x02, 0x00}));
+    EXPECT_EQ(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to38400.out(), 3)), -1);
+    EXPECT_TRUE(rig.WaitLog("****6 Changing baud rate to76800\r\n")) << rig.Log();
+    EXPECT_EQ(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to76800.out(), 4)), -1);
+    EXPECT_EQ(rig.Wait(ROBOT_ReadFlashPages(rig.robot(), 0, 1, 230400, 1, nullptr)), -1);
+    const std::string log = rig.Log();
+    const size_t first = log.find("****5 Changing baud rate to38400\r\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("****5 Changing baud rate to38400\r\n", first + 1), std::string::npos) << log;
+    EXPECT_EQ(ftdi::Query("devicerate"), 38400);
+}
+
+TEST(LinkTcp, PageRequestsOnTheWire) {
+    Rig rig(PortKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 300);
+    ASSERT_TRUE(rig.AddFaults("be4d:noreply"));
+    // Only an FTDI link changes rate: code 1 whatever was asked; at most 128
+    // pages; flag 0 asks for the sum check; an address goes in its cells.
+    struct Case { long first, count, rate, flag; const wchar_t* address; const wchar_t* text; };
+    const Case cases[] = {{0x12345, 64, 115200, 1, nullptr, L"BE4D452301004001"},
+                          {0, 200, 38400, 0, nullptr, L"BE4D000000008081"},
+                          {7, 2, 38400, 1, L"AB", L"BE4D41420000000007000000" L"0201"}};
+    for (const Case& c : cases) {
+        rig.ClearToolReceived();
+        const long id = ROBOT_ReadFlashPages(rig.robot(), c.first, c.count, c.rate, c.flag, c.address);
+        ASSERT_NE(id, 0);
+        EXPECT_EQ(ROBOT_ReadFlashPages(rig.robot(), 0, 1, 38400, 1, nullptr), 0);  // one read at a time
+        EXPECT_TRUE(rig.WaitToolReceived(FrameOf(c.text, c.address != nullptr))) << rig.ToolReceived().size();
+        EXPECT_EQ(rig.Wait(id), -1);
+    }
+    EXPECT_EQ(rig.Log().find("Changing baud rate"), std::string::npos);
+}
+
+TEST(LinkTcp, DroppedConnectionIsMadeAgain) {
+    Rig rig(PortKind::Tcp);
+    ASSERT_TRUE(rig.Attached());
+    ASSERT_EQ(rig.Wait(rig.Send(L"0f01")), 10);
+    rig.Sim()->CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return !rig.Sim()->IsConnected(); }, 3000));
+    // Written before the close is seen: lost with the old connection.
+    ASSERT_NE(rig.Wait(rig.Send(L"0f02"), 8000), 0);
+    EXPECT_EQ(rig.Wait(rig.Send(L"0f03"), 8000), 10);
+    EXPECT_GE(rig.Sim()->Connections(), 2u);
+}
+
+// A tool that answers what the test scripts, over TCP.
+namespace {
+struct Scripted {
+    ScriptedTool tool;
+    ROBOT_HANDLE robot = ROBOT_Create();
+    PORT_HANDLE port = nullptr;
+    std::string log = TempPath("scripted.log");
+    Scripted() {
+        port = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(tool.Port()), 5000);
+        ROBOT_SetTimeout(robot, 1500);
+        ROBOT_StartLogging(robot, log.c_str());
+        ROBOT_StartPolling(robot);
+    }
+    ~Scripted() {
+        ROBOT_StopPolling(robot);
+        ROBOT_Destroy(robot);
+        ReleaseTcpPort(port);
+        DeleteFileA(log.c_str());
+    }
+    long Wait(long id, std::vector<uint8_t>* bytes = nullptr) {
+        CRobotCommand* record = nullptr;
+        WaitUntil([&] { return (record = ROBOT_GetReply(robot, id)) && (record->IsReplyComplete() || record->IsAbandoned()); }, 8000);
+        if (bytes) *bytes = RecordBytes(record);
+        return !record ? 0 : record->IsReplyComplete() ? record->GetReplySize() : -1;
+    }
+};
+}  // namespace
+
+TEST(LinkScripted, BadSequencesAreFlushedAndZeroCrcIsTakenUnchecked) {
+    Scripted s;
+    ASSERT_NE(s.port, nullptr);
+    std::vector<uint8_t> bad = ReplyFrame({0xaa, 0xbb});
+    bad[8] = 0x00;  // end marker one byte off
+    bad.push_back(0xFA);
+    s.tool.Answer(bad);
+    s.tool.Answer(ReplyFrame({0x03, 0x04}));
+    std::vector<uint8_t> zeroCrc = ReplyFrame({0x05, 0x06});
+    zeroCrc[6] = zeroCrc[7] = 0;
+    s.tool.Answer(zeroCrc);
+    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0102")), -1);
+    EXPECT_NE(ReadFile(s.log).find("*******Flushing bad sequence\r\na55a0003aabb"), std::string::npos) << ReadFile(s.log);
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0304"), &reply), 10);  // resynchronised
+    EXPECT_EQ(reply, ReplyFrame({0x03, 0x04}));
+    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0506"), &reply), 10);
+    EXPECT_EQ(reply, zeroCrc);
+}
+
+TEST(LinkScripted, ReceiveBufferOverflowDropsTheHeldBytesAndKeepsTheNewOnes) {
+    Scripted s;
+    ASSERT_NE(s.port, nullptr);
+    // Letters are held while a tool-information reply is awaited; with the
+    // bytes after them they pass the 30,720-byte buffer, and the held ones
+    // go. The TCP port hands bytes on 1024 at most at a time, so the read
+    // that overflows holds no letter.
+    std::vector<uint8_t> answer(29000, 'A');
+    answer.insert(answer.end(), 3000, 0x00);
+    const std::string info = "9.2.V1.0.0";
+    answer.insert(answer.end(), info.begin(), info.end());
+    s.tool.Answer(answer);
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(s.Wait(ROBOT_GetToolInfo(s.robot), &reply), 10);
+    EXPECT_EQ(std::string(reply.begin(), reply.end()), info);
+}

@@ -1,0 +1,318 @@
+// The COM-port list through its exports, fed by setup devices and SERIALCOMM
+// values written into the Wine prefix; and the exported port classes on their
+// own: the serial port behind the pty link, the TCP port on loopback.
+#include <gtest/gtest.h>
+
+#include "support/vornex_test.h"
+
+#include <setupapi.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ports/serial_port.h"
+#include "ports/tcp_port.h"
+
+using namespace vxt;
+
+namespace {
+
+// Devices of the setup class "Ports" and SERIALCOMM values, removed again at the end.
+class PortSources {
+public:
+    PortSources() {
+        RemoveDevices();
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &m_key, nullptr);
+    }
+    ~PortSources() {
+        for (const std::wstring& name : m_values) RegDeleteValueW(m_key, name.c_str());
+        RegCloseKey(m_key);
+        RemoveDevices();
+    }
+    bool Device(const wchar_t* portName, const wchar_t* description) {
+        GUID ports;
+        DWORD n = 0;
+        if (!SetupDiClassGuidsFromNameW(L"Ports", &ports, 1, &n)) return false;
+        HDEVINFO set = SetupDiCreateDeviceInfoList(&ports, nullptr);
+        SP_DEVINFO_DATA device = {sizeof device};
+        bool ok = SetupDiCreateDeviceInfoW(set, L"PORTS", &ports, description, nullptr, DICD_GENERATE_ID, &device) &&
+                  SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr) &&
+                  SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_DEVICEDESC, Data(description), Size(description));
+        HKEY key = ok ? SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr) : nullptr;
+        ok = ok && key != INVALID_HANDLE_VALUE && RegSetValueExW(key, L"PortName", 0, REG_SZ, Data(portName), Size(portName)) == 0 &&
+             RegSetValueExW(key, L"VornexTestDevice", 0, REG_SZ, Data(L"1"), Size(L"1")) == 0;
+        if (ok) RegCloseKey(key);
+        SetupDiDestroyDeviceInfoList(set);
+        return ok;
+    }
+    bool Value(const wchar_t* name, const wchar_t* data) {
+        m_values.push_back(name);
+        return RegSetValueExW(m_key, name, 0, REG_SZ, Data(data), Size(data)) == 0;
+    }
+    bool Number(const wchar_t* name, DWORD value) {
+        m_values.push_back(name);
+        return RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) == 0;
+    }
+
+private:
+    static const BYTE* Data(const wchar_t* text) { return reinterpret_cast<const BYTE*>(text); }
+    static DWORD Size(const wchar_t* text) { return static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)); }
+    static void RemoveDevices() {
+        GUID ports;
+        DWORD n = 0;
+        if (!SetupDiClassGuidsFromNameW(L"Ports", &ports, 1, &n)) return;
+        HDEVINFO set = SetupDiGetClassDevsW(&ports, nullptr, nullptr, 0);
+        SP_DEVINFO_DATA device = {sizeof device};
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+            HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+            if (key == INVALID_HANDLE_VALUE) continue;
+            const bool ours = RegQueryValueExW(key, L"VornexTestDevice", nullptr, nullptr, nullptr, nullptr) == 0;
+            RegCloseKey(key);
+            if (ours && SetupDiRemoveDevice(set, &device)) --i;
+        }
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    HKEY m_key = nullptr;
+    std::vector<std::wstring> m_values;
+};
+
+struct Listed { int number; std::wstring text; };
+
+std::wstring Take(BSTR text) {
+    std::wstring copy = text ? std::wstring(text, SysStringLen(text)) : L"<null>";
+    SysFreeString(text);
+    return copy;
+}
+
+std::vector<Listed> Rescan() {
+    std::vector<Listed> out;
+    const int n = GetPortCount();
+    for (int i = 1; i <= n; ++i) out.push_back({GetPortNumber(i), Take(GetPortDescription(i))});
+    return out;
+}
+
+const Listed* FindPort(const std::vector<Listed>& ports, int number) {
+    for (const Listed& p : ports)
+        if (p.number == number) return &p;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(PortList, SetupDevicesFirstThenRegistryNamesSortedByNumber) {
+    PortSources sources;
+    ASSERT_TRUE(sources.Device(L"COM3", L"USB Serial Port"));
+    ASSERT_TRUE(sources.Device(L"COM1", L"Communications Port"));
+    ASSERT_TRUE(sources.Device(L"COM5", L"Setup Five"));
+    for (const wchar_t* odd : {L"COM4:", L"LPT1", L"COM300"}) ASSERT_TRUE(sources.Device(odd, L"Odd Port"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\VCP0", L"COM7"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Dup5", L"COM5"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Far", L"COM301"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Printer", L"LPT2"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Zero", L"COM0"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Big", L"COM256"));
+    ASSERT_TRUE(sources.Value(L"Plain", L"COM8"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Suffix", L"com12abc"));
+    ASSERT_TRUE(sources.Value(L"\\Device\\Letters", L"COMx"));
+    const std::vector<Listed> ports = Rescan();
+    for (size_t i = 1; i < ports.size(); ++i) EXPECT_LT(ports[i - 1].number, ports[i].number);
+    ASSERT_NE(FindPort(ports, 1), nullptr);
+    EXPECT_EQ(FindPort(ports, 1)->text, L"Communications Port (COM1)");  // also Wine's Serial0: once
+    EXPECT_EQ(FindPort(ports, 3)->text, L"USB Serial Port (COM3)");
+    EXPECT_EQ(FindPort(ports, 5)->text, L"Setup Five (COM5)");
+    ASSERT_NE(FindPort(ports, 7), nullptr);
+    EXPECT_EQ(FindPort(ports, 7)->text, L"VCP0 (COM7)");
+    EXPECT_EQ(FindPort(ports, 4), nullptr);
+    EXPECT_EQ(FindPort(ports, 0), nullptr);
+    ASSERT_NE(FindPort(ports, 8), nullptr);
+    EXPECT_EQ(FindPort(ports, 8)->text, L"Plain (COM8)");
+    ASSERT_NE(FindPort(ports, 12), nullptr);
+    EXPECT_EQ(FindPort(ports, 12)->text, L"Suffix (COM12)");
+    for (const Listed& p : ports) {
+        EXPECT_LE(p.number, 255);
+        EXPECT_EQ(p.text.find(L"Odd"), std::wstring::npos);
+        EXPECT_EQ(p.text.find(L"Printer"), std::wstring::npos);
+        EXPECT_EQ(p.text.find(L"Letters"), std::wstring::npos);
+    }
+    const int n = Serial_GetPortCount();  // the same functions under their other names
+    ASSERT_EQ(n, static_cast<int>(ports.size()));
+    for (int i = 1; i <= n; ++i) {
+        EXPECT_EQ(Serial_GetPortNumber(i), ports[static_cast<size_t>(i - 1)].number);
+        EXPECT_EQ(Take(Serial_GetPortDescription(i)), ports[static_cast<size_t>(i - 1)].text);
+    }
+    for (int index : {0, -1, n + 1, 100000}) {
+        EXPECT_EQ(Take(GetPortDescription(index)), L"") << index;
+        EXPECT_EQ(GetPortNumber(index), 0) << index;
+    }
+}
+
+TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
+    PortSources sources;
+    const int before = GetPortCount();
+    ASSERT_TRUE(sources.Value(L"\\Device\\Late9", L"COM9"));
+    for (int i = 1; i <= before; ++i) EXPECT_NE(GetPortNumber(i), 9);
+    EXPECT_EQ(GetPortNumber(before + 1), 0);
+    std::vector<Listed> ports = Rescan();
+    ASSERT_NE(FindPort(ports, 9), nullptr);
+    EXPECT_EQ(FindPort(ports, 9)->text, L"Late9 (COM9)");
+    ASSERT_TRUE(sources.Number(L"\\Device\\Number", 12));
+    ASSERT_TRUE(sources.Value(L"\\Device\\After", L"COM13"));
+    // Where the number stands among the values is the registry's business;
+    // what comes after it is not scanned.
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    bool numberSeen = false, afterNumber = false;
+    wchar_t name[256];
+    for (DWORD i = 0, chars = 256; RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) == 0; ++i, chars = 256) {
+        numberSeen = numberSeen || std::wstring(name) == L"\\Device\\Number";
+        if (std::wstring(name) == L"\\Device\\After") afterNumber = numberSeen;
+    }
+    RegCloseKey(key);
+    ports = Rescan();
+    EXPECT_EQ(FindPort(ports, 13) == nullptr, afterNumber);
+}
+
+// ---- The exported port classes -------------------------------------------------------
+
+namespace {
+// The far end of a loopback connection, for the port classes.
+struct Peer {
+    SOCKET socket = INVALID_SOCKET;
+    ~Peer() { Close(); }
+    void Close() { if (socket != INVALID_SOCKET) closesocket(socket); socket = INVALID_SOCKET; }
+    bool Accept(SOCKET listener) {
+        Close();
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listener, &set);
+        timeval wait = {5, 0};
+        if (select(0, &set, nullptr, nullptr, &wait) <= 0) return false;
+        socket = accept(listener, nullptr, nullptr);
+        return socket != INVALID_SOCKET;
+    }
+    bool Connect(int port) {
+        socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    bool Send(const std::string& s) { return SendAll(socket, std::vector<uint8_t>(s.begin(), s.end())); }
+};
+
+template <typename Port>
+std::string ReadAll(Port& port) {
+    char buffer[2048];
+    const int n = port.Read(buffer, sizeof buffer);
+    return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+std::string Pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
+    return s;
+}
+}  // namespace
+
+TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
+    int com = 0, bridge = 0;
+    ASSERT_TRUE(ComLink(com, bridge));
+    Peer peer;
+    ASSERT_TRUE(peer.Connect(bridge));
+    CSerialPort port;
+    EXPECT_EQ(port.Open(256, 38400), 1);
+    EXPECT_EQ(port.Open(0, 38400), 1);
+    ASSERT_EQ(port.Open(com, 38400), 0);
+    ASSERT_TRUE(port.StartPolling());
+    // The link takes the connection a moment after it is made.
+    ASSERT_TRUE(WaitUntil([&] { peer.Send("\x55"); return WaitUntil([&] { return port.BytesAvailable() > 0; }, 200); }, 5000));
+    port.ClearBuffer();
+    ASSERT_TRUE(peer.Send(Pattern(10, 1)));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 10; }, 5000));
+    char part[3];
+    EXPECT_EQ(port.Read(nullptr, 3), 0);
+    EXPECT_EQ(port.Read(part, 0), 0);
+    ASSERT_EQ(port.Read(part, 3), 3);
+    EXPECT_EQ(std::string(part, 3), Pattern(10, 1).substr(0, 3));
+    EXPECT_EQ(ReadAll(port), Pattern(10, 1).substr(3));
+    ASSERT_TRUE(peer.Send(Pattern(1000, 2)));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 1000; }, 5000));
+    ASSERT_TRUE(peer.Send(Pattern(100, 3)));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 100; }, 5000)) << port.BytesAvailable();
+    EXPECT_EQ(ReadAll(port), Pattern(100, 3));
+    EXPECT_EQ(port.Write(nullptr, 4), 0);
+    EXPECT_EQ(port.Write("zz", 0), 0);
+    port.Close();
+    EXPECT_EQ(port.Write("x", 1), 0);
+    ASSERT_EQ(port.Open(com, 9600), 0);  // opens again, at the rate asked
+    std::string line;
+    EXPECT_TRUE(WaitUntil([&] { return ComLink(com, bridge, &line) && line == "9600 8N1"; }, 3000)) << line;
+    port.Close();
+}
+
+TEST(TcpPortClass, BufferFullLostConnectionAndReconnection) {
+    int number = 0;
+    SOCKET listener = Listen(number);
+    Peer peer;
+    CTCPPort port;
+    ASSERT_EQ(port.Open(L"127.0.0.1", static_cast<unsigned>(number)), 0);
+    ASSERT_TRUE(WaitUntil([&] { return port.IsOpen(); }, 5000));
+    ASSERT_TRUE(peer.Accept(listener));
+    // A full buffer leaves the rest in the socket until there is room.
+    const std::string bytes = Pattern(1500, 77);
+    ASSERT_TRUE(peer.Send(bytes));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 1024; }, 5000));
+    EXPECT_EQ(ReadAll(port), bytes.substr(0, 1024));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 476; }, 5000)) << port.BytesAvailable();
+    EXPECT_EQ(ReadAll(port), bytes.substr(1024));
+    EXPECT_EQ(port.Write(nullptr, 4), 0);
+    // The peer closes: the flag clears, the bytes stay readable.
+    ASSERT_TRUE(peer.Send("tail"));
+    peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return !port.IsOpen(); }, 5000));
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(ReadAll(port), "tail");
+    // A write from a thread that pumps nothing (like the robot's worker)
+    // starts a new connection, whose notifications still arrive here.
+    std::atomic<bool> refused{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 500 && !refused; ++i) {
+            if (port.Write("w", 1) == 0) refused = true;
+            else Sleep(10);
+        }
+    });
+    writer.join();
+    ASSERT_TRUE(refused);
+    ASSERT_TRUE(WaitUntil([&] { return port.IsOpen(); }, 5000));
+    ASSERT_TRUE(peer.Accept(listener));
+    ASSERT_TRUE(peer.Send("fresh"));
+    ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 5; }, 5000));
+    EXPECT_EQ(ReadAll(port), "fresh");
+    EXPECT_EQ(port.Write("ok", 2), 2);
+    closesocket(listener);
+}
+
+TEST(TcpPortClass, NotificationsOfADestroyedPortAreDroppedAndNamesAreCut) {
+    int number = 0;
+    SOCKET listener = Listen(number);
+    Peer peer;
+    CTCPPort* doomed = new CTCPPort;
+    doomed->Open(L"127.0.0.1", static_cast<unsigned>(number));
+    ASSERT_TRUE(peer.Accept(listener));
+    ASSERT_TRUE(peer.Send("late"));
+    Sleep(100);  // connect, write and read notifications wait undispatched
+    delete doomed;
+    WaitUntil([] { return false; }, 100);
+    closesocket(listener);
+    CTCPPort refused;
+    EXPECT_EQ(refused.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(refused.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));
+    EXPECT_FALSE(refused.IsOpen());
+    CTCPPort named;
+    const std::wstring longName(300, L'a');
+    EXPECT_EQ(named.Open(longName.c_str(), 80), 0);
+    EXPECT_EQ(std::wstring(named.GetHostName()), longName.substr(0, 259));
+    EXPECT_EQ(named.GetPortNumber(), 80u);
+}
