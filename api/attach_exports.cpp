@@ -54,7 +54,7 @@ PortHandle __stdcall ROBOT_AttachSerialPort(RobotHandle handle, int comPort) {
     return port;
 }
 
-bool __stdcall ReleaseSerialPort(PortHandle port) {
+BOOL __stdcall ReleaseSerialPort(PortHandle port) {
     VX_MANAGE_STATE();
     if (!port) return false;
     delete static_cast<CSerialPort*>(port);
@@ -76,7 +76,7 @@ PortHandle __stdcall ROBOT_AttachFTDIDeviceByIndex(RobotHandle robot, unsigned l
     return AttachFtdi(robot, [&](CFTDIPort& port) { return OpenFTDIDeviceByIndex(port, index); });
 }
 
-bool __stdcall ReleaseFTDIDevice(PortHandle handle) {
+BOOL __stdcall ReleaseFTDIDevice(PortHandle handle) {
     VX_MANAGE_STATE();
     if (!handle) return false;
     CFTDIPort* port = static_cast<CFTDIPort*>(handle);
@@ -112,7 +112,7 @@ PortHandle __stdcall ROBOT_AttachTcpPort(RobotHandle handle, const wchar_t* host
     return nullptr;
 }
 
-bool __stdcall ReleaseTcpPort(PortHandle port) {
+BOOL __stdcall ReleaseTcpPort(PortHandle port) {
     VX_MANAGE_STATE();
     if (!port) return false;
     delete static_cast<CTCPPort*>(port);

@@ -99,7 +99,7 @@ CRobotCommand* __stdcall ROBOT_WaitReply(RobotHandle robot, long id, unsigned lo
     return tool ? tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs)) : nullptr;
 }
 
-bool __stdcall ROBOT_DeleteReply(RobotHandle robot, long id) {
+BOOL __stdcall ROBOT_DeleteReply(RobotHandle robot, long id) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     return tool ? tool->DeleteReply(static_cast<int>(id)) : false;

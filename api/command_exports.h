@@ -11,6 +11,6 @@ VX_API long __stdcall ROBOT_GetToolInfo(RobotHandle robot);
 VX_API long __stdcall ROBOT_WriteToPort(RobotHandle robot, SAFEARRAY** bytes, long length);
 VX_API CRobotCommand* __stdcall ROBOT_GetReply(RobotHandle robot, long id);
 VX_API CRobotCommand* __stdcall ROBOT_WaitReply(RobotHandle robot, long id, unsigned long timeoutMs);
-VX_API bool __stdcall ROBOT_DeleteReply(RobotHandle robot, long id);
+VX_API BOOL __stdcall ROBOT_DeleteReply(RobotHandle robot, long id);
 VX_API long __stdcall ROBOT_GetReplyBytes(RobotHandle robot, long id, SAFEARRAY** reply);
 VX_API long __stdcall ROBOT_WaitReplyBytes(RobotHandle robot, long id, unsigned long timeoutMs, SAFEARRAY** reply);

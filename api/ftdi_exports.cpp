@@ -72,7 +72,7 @@ bool FindFTDIDevice(CFTDIPort& port, const wchar_t* name) {
     return false;
 }
 
-bool OpenFTDIDevice(CFTDIPort& port, const wchar_t* description) {
+BOOL OpenFTDIDevice(CFTDIPort& port, const wchar_t* description) {
     VX_MANAGE_STATE();
     if (port.IsOpen()) port.Close();
     const std::string wanted = NarrowText(description ? description : L"", description ? std::wcslen(description) : 0);

@@ -8,7 +8,7 @@
 #include "ports/ftdi_port.h"
 
 VX_API bool FindFTDIDevice(CFTDIPort& port, const wchar_t* name);
-VX_API bool OpenFTDIDevice(CFTDIPort& port, const wchar_t* description);
+VX_API BOOL OpenFTDIDevice(CFTDIPort& port, const wchar_t* description);
 VX_API bool OpenFTDIDeviceByLoc(CFTDIPort& port, unsigned long location);
 VX_API bool OpenFTDIDeviceByIndex(CFTDIPort& port, unsigned long index);
 VX_API bool CloseFTDIDevice(CFTDIPort& port);

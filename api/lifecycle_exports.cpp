@@ -10,7 +10,7 @@ RobotHandle __stdcall ROBOT_Create() {
     return new (std::nothrow) CRobotTool();
 }
 
-bool __stdcall ROBOT_Destroy(RobotHandle robot) {
+BOOL __stdcall ROBOT_Destroy(RobotHandle robot) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return false;
@@ -20,7 +20,7 @@ bool __stdcall ROBOT_Destroy(RobotHandle robot) {
     return true;
 }
 
-bool __stdcall ROBOT_StartPolling(RobotHandle robot) {
+BOOL __stdcall ROBOT_StartPolling(RobotHandle robot) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     return tool ? tool->StartPolling() : false;
@@ -45,7 +45,7 @@ void __stdcall ROBOT_StartLogging(RobotHandle robot, const char* path) {
     tool->SetLog(log);
 }
 
-bool __stdcall ROBOT_IsIdle(RobotHandle robot) {
+BOOL __stdcall ROBOT_IsIdle(RobotHandle robot) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     return tool ? !tool->IsBusy() : false;

@@ -7,8 +7,8 @@ Attribute VB_Name = "Vornex"
 '
 ' Types, as the library's functions take them:
 ' - robot and port handles are pointers: LongPtr (Long in VB6);
-' - C bool results come back as Byte (0 false, 1 true): compare with 0,
-'   never test them as Boolean;
+' - true/false results are Long, 1 or 0 (not VB's True, -1): compare with
+'   0, never test them as Boolean;
 ' - unsigned 32-bit numbers are Long (values above 2^31 - 1 read negative);
 ' - wide (UTF-16) strings are pointers: pass StrPtr(text), never a String,
 '   which VB would convert to ANSI; ROBOT_StartLogging alone takes an ANSI
@@ -30,10 +30,10 @@ Option Explicit
 
 ' Robot objects
 Public Declare PtrSafe Function ROBOT_Create Lib "vornex.dll" () As LongPtr
-Public Declare PtrSafe Function ROBOT_Destroy Lib "vornex.dll" (ByVal robot As LongPtr) As Byte
-Public Declare PtrSafe Function ROBOT_StartPolling Lib "vornex.dll" (ByVal robot As LongPtr) As Byte
+Public Declare PtrSafe Function ROBOT_Destroy Lib "vornex.dll" (ByVal robot As LongPtr) As Long
+Public Declare PtrSafe Function ROBOT_StartPolling Lib "vornex.dll" (ByVal robot As LongPtr) As Long
 Public Declare PtrSafe Sub ROBOT_StopPolling Lib "vornex.dll" (ByVal robot As LongPtr)
-Public Declare PtrSafe Function ROBOT_IsIdle Lib "vornex.dll" (ByVal robot As LongPtr) As Byte
+Public Declare PtrSafe Function ROBOT_IsIdle Lib "vornex.dll" (ByVal robot As LongPtr) As Long
 Public Declare PtrSafe Sub ROBOT_SetTimeout Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal milliseconds As Long)
 Public Declare PtrSafe Sub ROBOT_SetKeepAlive Lib "vornex.dll" (ByVal robot As LongPtr, ByVal enable As Long)
@@ -42,20 +42,20 @@ Public Declare PtrSafe Sub ROBOT_StartLogging Lib "vornex.dll" (ByVal robot As L
 ' Ports
 Public Declare PtrSafe Function ROBOT_AttachSerialPort Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal comPort As Long) As LongPtr
-Public Declare PtrSafe Function ReleaseSerialPort Lib "vornex.dll" (ByVal port As LongPtr) As Byte
-Public Declare PtrSafe Function Serial_ReleasePort Lib "vornex.dll" (ByVal port As LongPtr) As Byte
+Public Declare PtrSafe Function ReleaseSerialPort Lib "vornex.dll" (ByVal port As LongPtr) As Long
+Public Declare PtrSafe Function Serial_ReleasePort Lib "vornex.dll" (ByVal port As LongPtr) As Long
 Public Declare PtrSafe Function ROBOT_AttachTcpPort Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal host As LongPtr, ByVal tcpPort As Long, ByVal connectMs As Long) As LongPtr
-Public Declare PtrSafe Function ReleaseTcpPort Lib "vornex.dll" (ByVal port As LongPtr) As Byte
-Public Declare PtrSafe Function TCP_ReleasePort Lib "vornex.dll" (ByVal port As LongPtr) As Byte
+Public Declare PtrSafe Function ReleaseTcpPort Lib "vornex.dll" (ByVal port As LongPtr) As Long
+Public Declare PtrSafe Function TCP_ReleasePort Lib "vornex.dll" (ByVal port As LongPtr) As Long
 Public Declare PtrSafe Function ROBOT_AttachFTDIDevice Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal description As LongPtr) As LongPtr
 Public Declare PtrSafe Function ROBOT_AttachFTDIDeviceByLoc Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal location As Long) As LongPtr
 Public Declare PtrSafe Function ROBOT_AttachFTDIDeviceByIndex Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal index As Long) As LongPtr
-Public Declare PtrSafe Function ReleaseFTDIDevice Lib "vornex.dll" (ByVal port As LongPtr) As Byte
-Public Declare PtrSafe Function FTDI_Release Lib "vornex.dll" (ByVal port As LongPtr) As Byte
+Public Declare PtrSafe Function ReleaseFTDIDevice Lib "vornex.dll" (ByVal port As LongPtr) As Long
+Public Declare PtrSafe Function FTDI_Release Lib "vornex.dll" (ByVal port As LongPtr) As Long
 
 ' Commands and replies
 Public Declare PtrSafe Function ROBOT_SendCommand Lib "vornex.dll" (ByVal robot As LongPtr, _
@@ -70,7 +70,7 @@ Public Declare PtrSafe Function ROBOT_GetReply Lib "vornex.dll" (ByVal robot As 
 Public Declare PtrSafe Function ROBOT_WaitReply Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal id As Long, ByVal timeoutMs As Long) As LongPtr
 Public Declare PtrSafe Function ROBOT_DeleteReply Lib "vornex.dll" (ByVal robot As LongPtr, _
-        ByVal id As Long) As Byte
+        ByVal id As Long) As Long
 Public Declare PtrSafe Function ROBOT_GetReplyBytes Lib "vornex.dll" (ByVal robot As LongPtr, _
         ByVal id As Long, reply() As Byte) As Long
 Public Declare PtrSafe Function ROBOT_WaitReplyBytes Lib "vornex.dll" (ByVal robot As LongPtr, _
@@ -159,10 +159,10 @@ End Function
 
 ' Robot objects
 Public Declare Function ROBOT_Create Lib "vornex.dll" () As Long
-Public Declare Function ROBOT_Destroy Lib "vornex.dll" (ByVal robot As Long) As Byte
-Public Declare Function ROBOT_StartPolling Lib "vornex.dll" (ByVal robot As Long) As Byte
+Public Declare Function ROBOT_Destroy Lib "vornex.dll" (ByVal robot As Long) As Long
+Public Declare Function ROBOT_StartPolling Lib "vornex.dll" (ByVal robot As Long) As Long
 Public Declare Sub ROBOT_StopPolling Lib "vornex.dll" (ByVal robot As Long)
-Public Declare Function ROBOT_IsIdle Lib "vornex.dll" (ByVal robot As Long) As Byte
+Public Declare Function ROBOT_IsIdle Lib "vornex.dll" (ByVal robot As Long) As Long
 Public Declare Sub ROBOT_SetTimeout Lib "vornex.dll" (ByVal robot As Long, ByVal milliseconds As Long)
 Public Declare Sub ROBOT_SetKeepAlive Lib "vornex.dll" (ByVal robot As Long, ByVal enable As Long)
 Public Declare Sub ROBOT_StartLogging Lib "vornex.dll" (ByVal robot As Long, ByVal path As String)
@@ -170,20 +170,20 @@ Public Declare Sub ROBOT_StartLogging Lib "vornex.dll" (ByVal robot As Long, ByV
 ' Ports
 Public Declare Function ROBOT_AttachSerialPort Lib "vornex.dll" (ByVal robot As Long, _
         ByVal comPort As Long) As Long
-Public Declare Function ReleaseSerialPort Lib "vornex.dll" (ByVal port As Long) As Byte
-Public Declare Function Serial_ReleasePort Lib "vornex.dll" (ByVal port As Long) As Byte
+Public Declare Function ReleaseSerialPort Lib "vornex.dll" (ByVal port As Long) As Long
+Public Declare Function Serial_ReleasePort Lib "vornex.dll" (ByVal port As Long) As Long
 Public Declare Function ROBOT_AttachTcpPort Lib "vornex.dll" (ByVal robot As Long, _
         ByVal host As Long, ByVal tcpPort As Long, ByVal connectMs As Long) As Long
-Public Declare Function ReleaseTcpPort Lib "vornex.dll" (ByVal port As Long) As Byte
-Public Declare Function TCP_ReleasePort Lib "vornex.dll" (ByVal port As Long) As Byte
+Public Declare Function ReleaseTcpPort Lib "vornex.dll" (ByVal port As Long) As Long
+Public Declare Function TCP_ReleasePort Lib "vornex.dll" (ByVal port As Long) As Long
 Public Declare Function ROBOT_AttachFTDIDevice Lib "vornex.dll" (ByVal robot As Long, _
         ByVal description As Long) As Long
 Public Declare Function ROBOT_AttachFTDIDeviceByLoc Lib "vornex.dll" (ByVal robot As Long, _
         ByVal location As Long) As Long
 Public Declare Function ROBOT_AttachFTDIDeviceByIndex Lib "vornex.dll" (ByVal robot As Long, _
         ByVal index As Long) As Long
-Public Declare Function ReleaseFTDIDevice Lib "vornex.dll" (ByVal port As Long) As Byte
-Public Declare Function FTDI_Release Lib "vornex.dll" (ByVal port As Long) As Byte
+Public Declare Function ReleaseFTDIDevice Lib "vornex.dll" (ByVal port As Long) As Long
+Public Declare Function FTDI_Release Lib "vornex.dll" (ByVal port As Long) As Long
 
 ' Commands and replies
 Public Declare Function ROBOT_SendCommand Lib "vornex.dll" (ByVal robot As Long, ByVal text As Long) As Long
@@ -195,7 +195,7 @@ Public Declare Function ROBOT_WriteToPort Lib "vornex.dll" (ByVal robot As Long,
 Public Declare Function ROBOT_GetReply Lib "vornex.dll" (ByVal robot As Long, ByVal id As Long) As Long
 Public Declare Function ROBOT_WaitReply Lib "vornex.dll" (ByVal robot As Long, ByVal id As Long, _
         ByVal timeoutMs As Long) As Long
-Public Declare Function ROBOT_DeleteReply Lib "vornex.dll" (ByVal robot As Long, ByVal id As Long) As Byte
+Public Declare Function ROBOT_DeleteReply Lib "vornex.dll" (ByVal robot As Long, ByVal id As Long) As Long
 Public Declare Function ROBOT_GetReplyBytes Lib "vornex.dll" (ByVal robot As Long, _
         ByVal id As Long, reply() As Byte) As Long
 Public Declare Function ROBOT_WaitReplyBytes Lib "vornex.dll" (ByVal robot As Long, _

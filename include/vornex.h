@@ -43,14 +43,9 @@
 #define VORNEX_IMPORT __declspec(dllimport)
 #endif
 
-/* The C++ exports return bool (one byte, 0 or 1). */
-#ifdef __cplusplus
-typedef bool VORNEX_BOOL;
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
-typedef _Bool VORNEX_BOOL;
-#else
-typedef unsigned char VORNEX_BOOL;
-#endif
+/* True or false results: 1 or 0 in the whole 32-bit result register, so a
+ * host may declare them as BOOL, int, bool or a VB Long. */
+typedef int VORNEX_BOOL;
 
 /* A robot object made by ROBOT_Create. */
 typedef struct VornexRobot_* ROBOT_HANDLE;
