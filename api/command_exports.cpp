@@ -130,15 +130,17 @@ long __stdcall ROBOT_WaitReplyBytes(RobotHandle robot, long id, unsigned long ti
         const DWORD start = GetTickCount();
         DWORD waitMs = timeoutMs;
         if (GetTickCount() - start >= waitMs) return 0;  // always so for 0
+        // Woken the moment the record changes or a message arrives.
+        ReplyWatch watch(tool, static_cast<int>(id));
         for (;;) {
             if (!PumpPendingMessages()) waitMs = 0;  // quit: stop waiting
             record = tool->FindReply(static_cast<int>(id));
             if (record) break;
-            if (GetTickCount() - start >= waitMs) return 0;
-            // Sleep until a message arrives or a millisecond passes, rather
-            // than spinning a processor the worker needs.
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= waitMs) return 0;
+            watch.Wait(waitMs - spent);
         }
+        watch.Done();
     } else {
         record = tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs));
         if (!record) return 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/command_exports.h"
+#include "api/message_wait.h"
 #include "api/progress_window.h"
 #include "engine/log_text.h"
 #include "ports/ftdi_port.h"
@@ -45,6 +46,9 @@ private:
     HWND& m_window;
 };
 
+// Longest wait between two looks at the progress while no page comes.
+constexpr DWORD kProgressTickMs = 50;
+
 void Log(CRobotTool* robot, const std::string& line) {
     if (robot->HasLog()) robot->WriteLog(line);
 }
@@ -55,14 +59,18 @@ std::string CommandText(const CRobotCommand& command) { return NarrowLogText(com
 // the thread's messages alive. Null only when the worker has stopped, since
 // nothing would ever end the request then.
 CRobotCommand* AwaitRequest(DownloadState& state, long id) {
+    // Woken by every page, the end of the request and every message; the
+    // bound keeps the time estimate moving while the tool is silent.
+    ReplyWatch watch(state.robot, static_cast<int>(id));
     for (;;) {
-        CRobotCommand* command = ROBOT_WaitReply(state.handle, id, 0);
-        if (command) return command;
+        CRobotCommand* command = state.robot->FindReply(static_cast<int>(id));
+        if (command && (command->IsReplyComplete() || command->IsAbandoned())) return command;
         const unsigned long count = static_cast<unsigned long>(state.robot->GetPagesReceived());
         if (state.window) UpdateDownloadProgress(state.window, count);
         else AdvanceDownloadProgress(state.progress, nullptr, count);
         if (state.progress.m_cancel && state.window) EnableWindow(GetDlgItem(state.window, IDCANCEL), FALSE);
         if (!state.robot->IsPolling()) return nullptr;
+        watch.Wait(kProgressTickMs);
     }
 }
 

@@ -2,7 +2,8 @@
 
 #include "framework/worker_thread.h"
 
-CPollingThread::CPollingThread() : m_state(0), m_thread(nullptr), m_threadId(0) {
+CPollingThread::CPollingThread()
+    : m_state(0), m_thread(nullptr), m_threadId(0), m_ended(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     InitializeCriticalSection(&m_control);
 }
 
@@ -12,11 +13,15 @@ CPollingThread::~CPollingThread() {
     CollectEndedWorker();
     LeaveCriticalSection(&m_control);
     DeleteCriticalSection(&m_control);
+    if (m_ended) CloseHandle(m_ended);
 }
 
 void CPollingThread::CollectEndedWorker() {
     if (!m_thread) return;
-    WaitForSingleObject(m_thread, INFINITE);
+    // The thread may still be leaving after it reported its end (under the
+    // loader lock it cannot finish); it no longer touches this object.
+    HANDLE either[2] = {m_thread, m_ended};
+    WaitForMultipleObjects(m_ended ? 2 : 1, either, FALSE, INFINITE);
     CloseHandle(m_thread);
     m_thread = nullptr;
     m_threadId = 0;
@@ -32,6 +37,7 @@ bool CPollingThread::StartPolling() {
     // Marked running before the thread exists, so that a stop requested right
     // after this call returns is never lost.
     InterlockedExchange(&m_state, 1);
+    if (m_ended) ResetEvent(m_ended);
     m_thread = BeginWorkerThread(&CPollingThread::WorkerMain, this, &m_threadId);
     if (!m_thread) InterlockedExchange(&m_state, -1);
     const bool started = m_thread != nullptr;
@@ -48,6 +54,7 @@ void CPollingThread::StopPolling() {
     EnterCriticalSection(&m_control);
     if (m_state >= 1) {
         InterlockedExchange(&m_state, 0);
+        WakeWorker();
         CollectEndedWorker();
     }
     LeaveCriticalSection(&m_control);
@@ -60,6 +67,8 @@ unsigned int CPollingThread::WorkerMain(void* param) {
         self->Poll();
         Sleep(0);
     }
+    const HANDLE ended = self->m_ended;
     InterlockedExchange(&self->m_state, -1);
+    if (ended) SetEvent(ended);
     return 0;
 }

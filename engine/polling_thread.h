@@ -15,23 +15,31 @@ public:
     // Starts the worker. False when it could not be created, and when a worker
     // is already running: one object has one worker.
     bool StartPolling();
-    // Asks the worker to stop and waits until it has ended. Returns at once
-    // when no worker runs.
+    // Asks the worker to stop and waits until it has ended: until it reports
+    // so or its thread handle is signalled, whichever comes first, so that a
+    // stop made under the loader lock (from a host's DllMain), where the
+    // thread cannot finish exiting, still returns. Returns at once when no
+    // worker runs.
     void StopPolling();
     bool IsPolling() const { return m_state > 0; }
 
 protected:
     // One unit of work; blocks only for a bounded time so a stop is seen.
     virtual void Poll() = 0;
+    // Ends a wait the current Poll may be in, so that a stop is seen at once.
+    virtual void WakeWorker() {}
 
 private:
     static unsigned int WorkerMain(void* param);
+    // Waits until the worker has ended, then closes its handle.
     void CollectEndedWorker();
 
     // 1 running, 0 not started or stop requested, -1 the worker has ended.
     volatile LONG m_state;
     HANDLE m_thread;
     DWORD m_threadId;
+    // Set by the worker as its last touch of this object (manual reset).
+    HANDLE m_ended;
     // Serialises start and stop, so a start never races a stop in progress.
     CRITICAL_SECTION m_control;
 };

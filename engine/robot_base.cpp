@@ -47,9 +47,15 @@ int CRobotBase::Issue(CString text, eCommand kind, bool addressed, bool preFrame
 
 int CRobotBase::IssueLocal(CString text, eCommand kind) {
     if (m_log) WriteLog("Issuing Local:" + NarrowLogText(text));
-    CLockHold hold(*this);
-    m_inFlight.emplace_back(text, kind);
-    return m_inFlight.back().GetID();
+    int id;
+    {
+        CLockHold hold(*this);
+        m_inFlight.emplace_back(text, kind);
+        id = m_inFlight.back().GetID();
+    }
+    // Sent by the very next cycle, not after a poll wait.
+    SetEvent(m_workEvent);
+    return id;
 }
 
 CRobotCommand* CRobotBase::FindReply(int id) {
@@ -60,51 +66,84 @@ CRobotCommand* CRobotBase::FindReply(int id) {
 
 CRobotCommand* CRobotBase::WaitReply(int id, unsigned int ms) {
     InterlockedIncrement(&m_activeWaiters);
+    CRobotCommand* record = nullptr;
     HANDLE own = nullptr;
     {
+        // Looking and registering in one hold: a reply completed in between
+        // is not missed.
         CLockHold hold(*this);
         auto found = m_finished.find(id);
-        if (found != m_finished.end() && (found->second.IsReplyComplete() || found->second.IsAbandoned())) {
-            InterlockedDecrement(&m_activeWaiters);
-            return &found->second;
+        if (found != m_finished.end() && (found->second.IsReplyComplete() || found->second.IsAbandoned()))
+            record = &found->second;
+        else
+            own = WatchReplyLocked(id);
+    }
+    if (own) {
+        record = AwaitComplete(id, own, ms);
+        CloseHandle(own);
+    }
+    InterlockedDecrement(&m_activeWaiters);
+    return record;
+}
+
+CRobotCommand* CRobotBase::AwaitComplete(int id, HANDLE own, unsigned int ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD left = INFINITE;
+        if (ms != INFINITE) {
+            const DWORD spent = GetTickCount() - start;
+            left = spent >= ms ? 0 : ms - spent;
         }
-        HANDLE event = nullptr;
-        auto waiter = m_waiters.find(id);
-        if (waiter != m_waiters.end()) {
-            event = waiter->second;
-        } else {
-            event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-            if (event) m_waiters[id] = event;
-        }
-        // The waiter keeps a handle of its own, so that Detach may close the
-        // map's handle while this thread still waits on the event.
-        if (event &&
-            !DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
-            own = nullptr;
-    }
-    if (!own) {
-        InterlockedDecrement(&m_activeWaiters);
-        return nullptr;
-    }
-    const DWORD result = WaitForSingleObject(own, ms);
-    CloseHandle(own);
-    if (result != WAIT_OBJECT_0) {
-        InterlockedDecrement(&m_activeWaiters);
-        return nullptr;
-    }
-    CRobotCommand* record = nullptr;
-    {
+        // The event stays in the map after a wait that timed out, for a
+        // later wait on the same ID.
+        if (WaitForSingleObject(own, left) != WAIT_OBJECT_0) return nullptr;
         CLockHold hold(*this);
         auto found = m_finished.find(id);
-        if (found != m_finished.end()) record = &found->second;
+        if (found != m_finished.end() && !found->second.IsReplyComplete()) continue;
+        // Complete, or discarded by Detach or DeleteReply (null).
         auto waiter = m_waiters.find(id);
         if (waiter != m_waiters.end()) {
             CloseHandle(waiter->second);
             m_waiters.erase(waiter);
         }
+        return found == m_finished.end() ? nullptr : &found->second;
     }
-    InterlockedDecrement(&m_activeWaiters);
-    return record;
+}
+
+HANDLE CRobotBase::WatchReply(int id) {
+    CLockHold hold(*this);
+    return WatchReplyLocked(id);
+}
+
+HANDLE CRobotBase::WatchReplyLocked(int id) {
+    HANDLE event = nullptr;
+    auto waiter = m_waiters.find(id);
+    if (waiter != m_waiters.end()) {
+        event = waiter->second;
+    } else {
+        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!event) return nullptr;
+        m_waiters[id] = event;
+    }
+    // The waiter keeps a handle of its own, so that Detach may close the
+    // map's handle while this thread still waits on the event.
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return own;
+}
+
+void CRobotBase::ForgetWatch(int id) {
+    CLockHold hold(*this);
+    auto waiter = m_waiters.find(id);
+    if (waiter == m_waiters.end()) return;
+    CloseHandle(waiter->second);
+    m_waiters.erase(waiter);
+}
+
+void CRobotBase::SignalWaiter(int id) {
+    auto waiter = m_waiters.find(id);
+    if (waiter != m_waiters.end()) SetEvent(waiter->second);
 }
 
 bool CRobotBase::DeleteReply(int id) {
@@ -125,10 +164,10 @@ bool CRobotBase::DeleteReply(int id) {
 }
 
 void CRobotBase::ClearPending() {
-    {
-        CLockHold hold(*this);
-        m_pending.clear();
-    }
+    // Reset under the lock: a command issued right after the clear sets the
+    // event again and is not left waiting for the next poll wait.
+    CLockHold hold(*this);
+    m_pending.clear();
     ResetEvent(m_workEvent);
 }
 
@@ -235,7 +274,7 @@ void CRobotBase::HandOver() {
 
 void CRobotBase::Poll() {
     if (m_lastTick == 0) m_lastTick = EngineTickCount();
-    if (WaitForData(kPollWaitMs)) {
+    if (WaitForData(EnginePollWaitMs())) {
         while (Receive()) {
         }
     }

@@ -28,6 +28,13 @@ public:
     virtual int Issue(CString text, eCommand kind, bool addressed, bool preFramed);
     virtual CRobotCommand* FindReply(int id);
     virtual CRobotCommand* WaitReply(int id, unsigned int ms);
+    // For waits that also watch something else (window messages): a handle
+    // of id's waiter event, made when none exists, which is set whenever id's
+    // finished record changes (a part stored, completed, abandoned, taken
+    // away). The caller closes the handle; null when none could be made.
+    HANDLE WatchReply(int id);
+    // Drops id's waiter event once its wait is over.
+    void ForgetWatch(int id);
     virtual bool DeleteReply(int id);
     virtual bool Receive() = 0;
     virtual void HandleReply(char* bytes, int length) = 0;
@@ -60,9 +67,12 @@ public:
     CFTDIPort* GetFTDIPort() const { return m_ftdiPort; }
     CTCPPort* GetTcpPort() const { return m_tcpPort; }
     bool HasPort() const { return m_serialPort || m_ftdiPort || m_tcpPort; }
+    // False when the work event could not be made (out of handles).
+    bool HasWorkEvent() const { return m_workEvent != nullptr; }
 
 protected:
     void Poll() override;
+    void WakeWorker() override { SetEvent(m_workEvent); }
     // Waits up to ms for port input or queued work; true when the attached
     // port holds unread bytes.
     virtual bool WaitForData(unsigned int ms);
@@ -70,6 +80,9 @@ protected:
     void HandOver();
     // Makes the link idle after a completion or abandonment.
     void MakeIdle();
+    // Wakes whoever waits for id; called with the lock held after id's
+    // finished record changed.
+    void SignalWaiter(int id);
     static bool LinkIdleKind(eCommand kind) { return kind == eNone; }
 
     CSerialPort* m_serialPort;
@@ -93,9 +106,15 @@ protected:
     std::unique_ptr<LinkTransport> m_transport;
 
 private:
+    // WatchReply with the lock held.
+    HANDLE WatchReplyLocked(int id);
+    // Waits on own until id's record is complete (or taken away) or ms have
+    // passed; stored parts and abandonment do not end the wait.
+    CRobotCommand* AwaitComplete(int id, HANDLE own, unsigned int ms);
+
     // Makes the adapter for the port just attached (robot_attach.cpp).
     static std::unique_ptr<LinkTransport> MakeTransport(CSerialPort* port);
-    static std::unique_ptr<LinkTransport> MakeTransport(CTCPPort* port);
+    std::unique_ptr<LinkTransport> MakeTransport(CTCPPort* port);
     std::unique_ptr<LinkTransport> MakeTransport(CFTDIPort* port);
 
     // Keeps log lines of host threads and the worker from interleaving.
@@ -106,5 +125,4 @@ private:
 
 // The keep-alive period, also the value the countdown restarts from.
 constexpr int kKeepAlivePeriodMs = 25000;
-constexpr unsigned int kPollWaitMs = 100;
 constexpr unsigned int kDefaultTimeoutMs = 2000;

@@ -104,12 +104,11 @@ void CRobotLink::Transmit(int elapsed) {
         SendHead(head);
     }
 
-    bool bothEmpty;
-    {
-        CLockHold hold(*this);
-        bothEmpty = m_pending.empty() && m_inFlight.empty();
-    }
-    if (bothEmpty) ResetEvent(m_workEvent);
+    // Decided and reset in one hold of the lock: a host thread queues under
+    // the same lock, so its command either is seen here or sets the event
+    // after the reset, never before it.
+    CLockHold hold(*this);
+    if (m_pending.empty() && m_inFlight.empty()) ResetEvent(m_workEvent);
 }
 
 bool CRobotLink::ReadyToSend() {
@@ -200,7 +199,9 @@ void CRobotLink::AbandonHead(bool replace) {
     } else {
         found->second.SetAbandoned();
     }
+    const int id = head.GetID();
     m_inFlight.pop_front();
+    SignalWaiter(id);
 }
 
 void CRobotLink::OnTimeout() {

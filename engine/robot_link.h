@@ -45,9 +45,11 @@ protected:
     void MakeLinkIdle();
     // Empties the receive buffer and zero-fills it.
     void DiscardReceived();
-    // Marks the in-flight head abandoned, files it in the finished map and
-    // drops it from the queue. replace: a fresh copy overwrites an existing
-    // finished entry; otherwise that entry is only marked abandoned.
+    // Marks the in-flight head abandoned, files it in the finished map,
+    // drops it from the queue and wakes whoever waits for it. replace: a
+    // fresh copy overwrites an existing finished entry; otherwise that entry
+    // is only marked abandoned. Takes the lock; callers that must change more
+    // in the same step hold it already.
     void AbandonHead(bool replace);
     // Sets the link rate on a port that changes rate, logging line first.
     void SetLinkRate(uint32_t rate, const std::string& line);

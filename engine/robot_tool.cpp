@@ -62,12 +62,19 @@ void CRobotTool::HandleReply(char* bytes, int length) {
         return;
     }
     entry.StoreReply(key, length, copy);
+    SignalWaiter(head.GetID());
 }
 
 void CRobotTool::OnTimeout() {
     const eCommand kind = m_currentCommand;
     if (m_transport) m_transport->DiscardInput();
-    AbandonHead(false);
+    {
+        // One step for a host that looks in between: an abandoned page read
+        // expects no more pages, so the next request is not refused.
+        CLockHold hold(*this);
+        AbandonHead(false);
+        if (kind == ePageRead) m_expectedPages.clear();
+    }
     RateFallbackTool(kind);
     MakeLinkIdle();
     DiscardReceived();
