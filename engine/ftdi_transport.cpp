@@ -61,9 +61,11 @@ bool FtdiTransport::WaitForTransmitDrain(CFTDIPort* port, DWORD limitMs, DWORD p
     for (;;) {
         DWORD received = 0, queued = 0, eventStatus = 0;
         if (port->GetStatus(&received, &queued, &eventStatus) != 0) return false;
+        // The pause follows every poll, the last one too: a queue that reads
+        // empty may still have its last bytes leaving the chip.
+        if (pauseMs) Sleep(pauseMs);
         if (queued == 0) return true;
         if (GetTickCount() - start >= limitMs) return false;
-        if (pauseMs) Sleep(pauseMs);
     }
 }
 

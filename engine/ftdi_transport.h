@@ -29,7 +29,7 @@ public:
     bool WriteRaw(const char* bytes, int count) override;
 
     // Waits until the transmit queue is empty, the status is not 0, or
-    // limitMs have passed; pauseMs between polls (0: no pause). True when
+    // limitMs have passed; pauseMs after each poll (0: no pause). True when
     // the queue drained.
     static bool WaitForTransmitDrain(CFTDIPort* port, DWORD limitMs, DWORD pauseMs);
 
