@@ -1,12 +1,28 @@
 #include "engine/tcp_transport.h"
 
+#include <string>
+
+namespace {
+
+std::string NarrowHost(const wchar_t* host) {
+    std::string narrow;
+    for (; host && *host; ++host) narrow.push_back(*host < 0x80 ? static_cast<char>(*host) : '?');
+    return narrow;
+}
+
+} // namespace
+
 bool TcpTransport::AcceptsSending() {
     if (m_port->IsOpen()) return true;
     // Only a failing write would otherwise start a new connection, and no
     // write happens while sending is held: try again now and then.
     const DWORD now = GetTickCount();
-    if (now - m_lastAttempt >= kReconnectIntervalMs) {
+    const DWORD since = now - m_lastAttempt;
+    if (m_port->IsConnecting() && since < kPendingLimitMs) return false;
+    if (since >= kReconnectIntervalMs) {
         m_lastAttempt = now;
+        m_log.WriteLog("****Reconnecting to " + NarrowHost(m_port->GetHostName()) + ":" +
+                       std::to_string(m_port->GetPortNumber()));
         m_port->Open();
     }
     return false;

@@ -92,12 +92,21 @@ bool CAsyncSocket::Create(unsigned int localPort, int type, long events, const w
     return true;
 }
 
-bool CAsyncSocket::Connect(const wchar_t* host, unsigned int port) {
-    sockaddr_in remote = {};
+bool CAsyncSocket::Resolve(const wchar_t* host, unsigned int port, sockaddr_in& remote) {
+    remote = sockaddr_in();
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<u_short>(port));
-    if (!ResolveIPv4(host, remote.sin_addr)) return false;
-    return connect(m_hSocket, reinterpret_cast<sockaddr*>(&remote), sizeof(remote)) != SOCKET_ERROR;
+    return ResolveIPv4(host, remote.sin_addr);
+}
+
+bool CAsyncSocket::Connect(const wchar_t* host, unsigned int port) {
+    sockaddr_in remote;
+    if (!Resolve(host, port, remote)) return false;
+    return Connect(remote);
+}
+
+bool CAsyncSocket::Connect(const sockaddr_in& remote) {
+    return connect(m_hSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) != SOCKET_ERROR;
 }
 
 int CAsyncSocket::Send(const void* data, int length, int flags) {

@@ -25,7 +25,7 @@ std::string NarrowHost(const wchar_t* host) {
 
 } // namespace
 
-CTCPPort::CTCPPort() : m_portNumber(0) {
+CTCPPort::CTCPPort() : m_portNumber(0), m_address(), m_haveAddress(false) {
     VX_MANAGE_STATE();
     m_hostName[0] = L'\0';
     GetLibraryApp();  // the socket layer is started with the application object
@@ -41,23 +41,41 @@ int CTCPPort::Open(const wchar_t* host, unsigned int port) {
     if (host) wcsncpy(name, host, kHostNameChars - 1);
     std::memcpy(m_hostName, name, sizeof(m_hostName));
     m_portNumber = port;
-
-    Close();
-    if (!m_socket.Create(0, SOCK_STREAM, CAsyncSocket::kAllEvents, nullptr)) return 0;
-    const int noDelay = 1;
-    m_socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof(noDelay), IPPROTO_TCP);
-    if (m_socket.Connect(m_hostName, m_portNumber)) {
-        Trace("TCP port %s:%u connected.\n", NarrowHost(m_hostName).c_str(), m_portNumber);
-    } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-        Trace("Connection would block.\n");
-    }
+    m_haveAddress = CAsyncSocket::Resolve(m_hostName, m_portNumber, m_address);
+    StartAttempt();
     return 0;
 }
 
 int CTCPPort::Open() {
     VX_MANAGE_STATE();
     CLockHold hold(*this);
-    return Open(m_hostName, m_portNumber);
+    StartAttempt();
+    return 0;
+}
+
+void CTCPPort::StartAttempt() {
+    Close();
+    m_socket.SetConnecting(false);
+    if (!m_socket.Create(0, SOCK_STREAM, CAsyncSocket::kAllEvents, nullptr)) return;
+    const int noDelay = 1;
+    m_socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof(noDelay), IPPROTO_TCP);
+    if (!m_haveAddress) return;  // a name that does not resolve: no attempt, nothing reported
+    // Marked before connecting: the outcome may be reported on the
+    // notification thread before connect returns here.
+    m_socket.SetConnecting(true);
+    if (m_socket.Connect(m_address)) {
+        m_socket.SetConnecting(false);
+        Trace("TCP port %s:%u connected.\n", NarrowHost(m_hostName).c_str(), m_portNumber);
+    } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+        Trace("Connection would block.\n");
+    } else {
+        m_socket.SetConnecting(false);
+    }
+}
+
+bool CTCPPort::IsConnecting() {
+    VX_MANAGE_STATE();
+    return m_socket.IsConnecting();
 }
 
 void CTCPPort::Close() {

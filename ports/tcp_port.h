@@ -22,8 +22,11 @@ public:
     // Stores host (dotted IPv4 address or name) and port, drops the previous
     // connection and starts connecting. Always 0.
     int Open(const wchar_t* host, unsigned int port);
-    // Connects again to the stored host and port. Always 0.
+    // Connects again to the stored host and port, to the address found when
+    // the host was given (no new name lookup). Always 0.
     int Open();
+    // A connection attempt is under way and has not reported its outcome.
+    bool IsConnecting();
     // Empties the buffer; a connected socket is closed and stops counting as open.
     void Close();
     bool IsOpen();
@@ -45,4 +48,12 @@ protected:
     CTCPSocket m_socket;
     wchar_t m_hostName[kHostNameChars];
     unsigned int m_portNumber;
+
+private:
+    // Drops the previous connection and starts connecting to m_address.
+    void StartAttempt();
+
+    // The host's address, looked up once when the host is given.
+    sockaddr_in m_address;
+    bool m_haveAddress;
 };

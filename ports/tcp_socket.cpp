@@ -8,7 +8,8 @@ CTCPSocket::CTCPSocket()
       m_buffer(new char[kBufferSize]()),
       m_count(0),
       m_connected(false),
-      m_receiveHeldBack(false) {}
+      m_receiveHeldBack(false),
+      m_connecting(false) {}
 
 CTCPSocket::~CTCPSocket() {
     // Closed before the lock is taken: closing waits for a notification that
@@ -85,6 +86,7 @@ void CTCPSocket::OnSend(int error) {
 void CTCPSocket::OnConnect(int error) {
     Lock();
     m_connected = error == 0;
+    m_connecting = false;
     CAsyncSocket::OnConnect(error);
     Unlock();
     SetEvent(m_connectEvent);

@@ -19,6 +19,9 @@ public:
     int BytesAvailable() const { return m_count; }
     bool IsConnected() const { return m_connected; }
     void SetConnected(bool connected) { m_connected = connected; }
+    // A connection attempt was started and has not reported its outcome.
+    bool IsConnecting() const { return m_connecting; }
+    void SetConnecting(bool connecting) { m_connecting = connecting; }
     HANDLE GetDataEvent() const { return m_dataEvent; }
     HANDLE GetConnectEvent() const { return m_connectEvent; }
 
@@ -40,4 +43,5 @@ private:
     volatile bool m_connected;
     // A read notification found the buffer full and left the data queued.
     volatile bool m_receiveHeldBack;
+    volatile bool m_connecting;
 };
