@@ -7,7 +7,19 @@
 
 RobotHandle __stdcall ROBOT_Create() {
     VX_MANAGE_STATE();
-    return new (std::nothrow) CRobotTool();
+    // The constructors allocate the receive buffer and the queues with
+    // throwing new; running out of memory or handles gives no robot.
+    CRobotTool* tool = nullptr;
+    try {
+        tool = new CRobotTool();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (!tool->HasWorkEvent()) {
+        delete tool;
+        return nullptr;
+    }
+    return tool;
 }
 
 BOOL __stdcall ROBOT_Destroy(RobotHandle robot) {
@@ -39,9 +51,17 @@ void __stdcall ROBOT_StartLogging(RobotHandle robot, const char* path) {
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return;
     // A file that cannot be opened leaves the stream failed: lines are dropped.
-    std::ofstream* log = new (std::nothrow) std::ofstream();
-    if (log && path) log->open(path, std::ios::out | std::ios::trunc);
-    else if (log) log->setstate(std::ios::failbit);
+    // A stream that cannot be made (no memory for it or its buffer) leaves
+    // logging off.
+    std::ofstream* log = nullptr;
+    try {
+        log = new std::ofstream();
+        if (path) log->open(path, std::ios::out | std::ios::trunc);
+        else log->setstate(std::ios::failbit);
+    } catch (const std::bad_alloc&) {
+        delete log;
+        log = nullptr;
+    }
     tool->SetLog(log);
 }
 
