@@ -1,0 +1,199 @@
+// Wake-ups, waits and races of the link, through the exports as linked from
+// the static core: only here can a test lengthen the poll wait (a lost
+// wake-up then stalls for a minute, not 100 ms, so no bound below is near a
+// real round trip) and make this program's allocations, the core's among
+// them, fail on demand. The tool is a loopback TCP peer of a few lines.
+#include <winsock2.h>
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "api/attach_exports.h"
+#include "api/command_exports.h"
+#include "api/download_exports.h"
+#include "api/lifecycle_exports.h"
+#include "engine/tick_source.h"
+#include "protocol/crc16.h"
+
+namespace {
+thread_local long t_allocationsLeft = -1;  // allocations before one fails; -1: none fails
+}
+void* operator new(size_t size) {
+    if (t_allocationsLeft == 0) throw std::bad_alloc();
+    if (t_allocationsLeft > 0) --t_allocationsLeft;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+struct PollWait {
+    explicit PollWait(unsigned ms) { SetEnginePollWait(ms); }
+    ~PollWait() { SetEnginePollWait(0); }
+};
+
+// Echoes every command frame, except a page read, which it answers with the
+// first page asked for and nothing more.
+class Tool {
+public:
+    Tool() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof a;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(m_listener, 1);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
+        port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~Tool() {
+        closesocket(m_listener);
+        shutdown(m_client, SD_BOTH);
+        m_thread.join();
+        WSACleanup();
+    }
+    unsigned port = 0;
+
+private:
+    void Serve() {
+        m_client = accept(m_listener, nullptr, nullptr);
+        std::vector<unsigned char> in;
+        char buffer[512];
+        for (int got; (got = recv(m_client, buffer, sizeof buffer, 0)) > 0;) {
+            in.insert(in.end(), buffer, buffer + got);
+            for (size_t size; in.size() >= 4 && in.size() >= (size = in[3] * 2u + 4);) {
+                std::vector<unsigned char> out(in.begin(), in.begin() + size);
+                if (out[4] == 0xBE && out[5] == 0x4D) {  // page read: page p (bytes 6..9), index 0
+                    out.assign(272, 0x5A);
+                    const unsigned char head[12] = {0xA5, 0x5A, 0, 0x86, 0xBE, 0x4D, in[6], in[7], in[8], in[9], 0, 0};
+                    std::copy(head, head + 12, out.begin());
+                    const uint16_t crc = CCrc16::Of(out.data(), 268);
+                    out[268] = static_cast<unsigned char>(crc >> 8), out[269] = static_cast<unsigned char>(crc);
+                    out[270] = 0xFA, out[271] = 0xAF;
+                }
+                send(m_client, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()), 0);
+                in.erase(in.begin(), in.begin() + size);
+            }
+        }
+        closesocket(m_client);
+    }
+    SOCKET m_listener;
+    SOCKET m_client = INVALID_SOCKET;
+    std::thread m_thread;
+};
+
+// A polling robot on the tool.
+struct Link {
+    Link() : robot(ROBOT_Create()), port(ROBOT_AttachTcpPort(robot, L"127.0.0.1", tool.port, 5000)) {
+        ROBOT_StartPolling(robot);
+    }
+    ~Link() {
+        ROBOT_StopPolling(robot);
+        ROBOT_Destroy(robot);
+        if (port) ReleaseTcpPort(port);
+    }
+    Tool tool;
+    RobotHandle robot;
+    PortHandle port;
+};
+
+// The host queues its next command right after its reply, while the worker
+// is finishing the cycle that filed it: that command must wake the worker.
+TEST(Latency, EveryRoundTripEndsWithItsReplyNotWithAPollWait) {
+    PollWait wait(60000);
+    Link link;
+    ASSERT_NE(link.port, nullptr);
+    int done = 0;
+    for (int i = 0; i < 300 && done == i; ++i) {
+        const long id = ROBOT_SendCommand(link.robot, L"a1b2c3d4");
+        SAFEARRAY* reply = nullptr;
+        if (ROBOT_WaitReplyBytes(link.robot, id, 20000, &reply) == 12) ++done;
+        if (reply) SafeArrayDestroy(reply);
+        ROBOT_DeleteReply(link.robot, id);
+    }
+    EXPECT_EQ(done, 300);
+}
+
+// Each request brings one page and is abandoned: one failure each, so the
+// download gives up after eleven. A loop that looked between the abandonment
+// and the emptying of the expected pages was refused its next request and
+// ended "complete" with 11 of 40 pages.
+TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
+    PollWait wait(5);  // short cycles: many abandonments to look between
+    for (int run = 0; run < 40; ++run) {
+        Link link;
+        ASSERT_NE(link.port, nullptr);
+        SAFEARRAYBOUND bounds[2] = {{1, 0}, {2, 0}};
+        SAFEARRAY* pages = SafeArrayCreate(VT_I4, 2, bounds);
+        LONG at[2] = {0, 1}, count = 40;
+        SafeArrayPutElement(pages, at, &count);  // run 0: pages 0..39
+        SAFEARRAY* matrix = nullptr;
+        const long rows = ROBOT_ReadToolMemorySA(link.robot, &pages, 38400, 10, 1, &matrix);
+        if (matrix) SafeArrayDestroy(matrix);
+        SafeArrayDestroy(pages);
+        ASSERT_EQ(rows, 0) << "run " << run;
+    }
+}
+
+TEST(Latency, RunningOutOfMemoryGivesNoRobotOrNoLogAndRaisesNothing) {
+    for (long n = 0, reached = 0; !reached; ++n) {
+        RobotHandle robot = nullptr;
+        t_allocationsLeft = n;
+        EXPECT_NO_THROW(robot = ROBOT_Create()) << "allocation " << n;
+        reached = t_allocationsLeft != 0;  // the whole call took fewer than n
+        t_allocationsLeft = -1;
+        for (long m = 0; robot && m < 8; ++m) {
+            t_allocationsLeft = m;
+            EXPECT_NO_THROW(ROBOT_StartLogging(robot, "latency_internal.log")) << "allocation " << m;
+            t_allocationsLeft = -1;
+        }
+        if (robot) ROBOT_Destroy(robot);
+    }
+    DeleteFileA("latency_internal.log");
+}
+
+// A host that stops its robot from its own DllMain holds the loader lock:
+// the worker cannot finish exiting, yet the stop must return.
+TEST(Latency, StoppingUnderTheLoaderLockReturns) {
+    typedef LONG(NTAPI * LockFn)(ULONG, ULONG*, ULONG_PTR*);
+    typedef LONG(NTAPI * UnlockFn)(ULONG, ULONG_PTR);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto lock = reinterpret_cast<LockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    auto unlock = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    ASSERT_TRUE(lock && unlock);
+    RobotHandle robot = ROBOT_Create();
+    ASSERT_TRUE(ROBOT_StartPolling(robot));
+    std::atomic<bool> stopped{false};
+    std::thread host([&] {
+        ULONG_PTR cookie = 0;
+        lock(0, nullptr, &cookie);
+        ROBOT_StopPolling(robot);
+        ROBOT_Destroy(robot);
+        unlock(0, cookie);
+        stopped = true;
+    });
+    for (int i = 0; i < 300 && !stopped; ++i) Sleep(100);
+    if (!stopped) {  // the process cannot end now; its time limit ends it
+        host.detach();
+        FAIL() << "ROBOT_StopPolling never returned";
+    }
+    host.join();
+}
+
+}  // namespace
