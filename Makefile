@@ -5,13 +5,22 @@ CMAKE_FLAGS ?=
 NATIVE_BIN := $(abspath $(BUILD)/native/bin)
 FUZZ_SECONDS ?= 300
 SOAK_COMMANDS ?= 20000
+# x64 or x86: make test and make demo for one architecture (both / x64 by default).
+ARCH ?=
+ifneq ($(filter-out x64 x86,$(ARCH)),)
+  ifeq ($(origin ARCH),command line)
+    $(error ARCH is x64 or x86)
+  endif
+  ARCH :=
+endif
+DEMO_ARCH = $(if $(ARCH),$(ARCH),x64)
 
 .PHONY: all setup build build-native build-x64 build-x86 test demo fuzz bench soak dist clean
 
 all: build
 
 setup:
-	@sh scripts/setup
+	@sh scripts/setup $(ARCH)
 
 # Linux build of the pure code: sanitizer tests, fuzz targets, and the
 # simulator's pty frontend that plays a tool behind a Wine COM port.
@@ -21,17 +30,19 @@ build-native:
 
 build-x64:
 	cmake -S . -B $(BUILD)/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake -DVX_NATIVE_BIN_DIR=$(NATIVE_BIN) $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD)/x64 -j$(JOBS)
+	cmake --build $(BUILD)/x64 -j$(JOBS) $(TARGETS)
 
 build-x86:
-	cmake -S . -B $(BUILD)/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DVX_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD)/x86 -j$(JOBS)
+	cmake -S . -B $(BUILD)/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DVX_NATIVE_BIN_DIR=$(NATIVE_BIN) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD)/x86 -j$(JOBS) $(TARGETS)
 
 build: setup
-	$(MAKE) --no-print-directory build-native build-x64 build-x86
+	$(MAKE) --no-print-directory build-native
+	$(MAKE) --no-print-directory build-x64 $(if $(filter x86,$(ARCH)),TARGETS="--target vornex")
+	$(MAKE) --no-print-directory build-x86 $(if $(filter x64,$(ARCH)),TARGETS="--target vornex")
 
 test: build
-	sh scripts/run-tests $(BUILD)
+	VX_ARCH=$(ARCH) sh scripts/run-tests $(BUILD)
 
 demo: build
 	sh scripts/run-demo $(BUILD)

@@ -2,8 +2,23 @@
 # folder, an Xvfb display for the windows and message boxes, and a persistent
 # wineserver for the run. wine_session_stop ends both, also on failure.
 # Usage: VX_SESSION_BUILD=DIR; . scripts/wine-session.sh; wine_session_start; ...
+# A build folder of the i686 tree runs its programs in the 32-bit runner
+# (scripts/setup-x86): the session puts wine, wineserver and wineboot of the
+# runner first on PATH, so the same commands serve both architectures.
 
 VX_BUILD_DIR=$(cd "$VX_SESSION_BUILD" && pwd)
+if grep -q '^CMAKE_TOOLCHAIN_FILE:.*toolchain-i686' "$VX_BUILD_DIR/CMakeCache.txt" 2>/dev/null; then
+  VX_SESSION_ARCH=x86
+  vx_runner="$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$VX_BUILD_DIR/CMakeCache.txt")/scripts/wine-x86"
+  mkdir -p "$VX_BUILD_DIR/.runner-bin"
+  printf '#!/bin/sh\nexec "%s" "$@"\n' "$vx_runner" >"$VX_BUILD_DIR/.runner-bin/wine"
+  printf '#!/bin/sh\nexec "%s" --run /usr/lib/wine/wineserver "$@"\n' "$vx_runner" >"$VX_BUILD_DIR/.runner-bin/wineserver"
+  printf '#!/bin/sh\nexec "%s" wineboot "$@"\n' "$vx_runner" >"$VX_BUILD_DIR/.runner-bin/wineboot"
+  chmod 755 "$VX_BUILD_DIR"/.runner-bin/*
+  case ":$PATH:" in *":$VX_BUILD_DIR/.runner-bin:"*) ;; *) export PATH="$VX_BUILD_DIR/.runner-bin:$PATH" ;; esac
+else
+  VX_SESSION_ARCH=x64
+fi
 export WINEDEBUG=-all
 export WINEPREFIX="$VX_BUILD_DIR/wineprefix"
 # winedbg disabled: a crashing test program ends at once instead of waiting

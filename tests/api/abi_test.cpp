@@ -14,7 +14,9 @@ namespace {
 typedef uint32_t(__stdcall* Result32)(void*);
 typedef uint32_t(__stdcall* Result32Id)(void*, long);
 
-Result32 Fn(const char* name) { return reinterpret_cast<Result32>(Find(name)); }
+// Through void (*)(): a plain function pointer of any type.
+template <typename F> F As(FARPROC f) { return reinterpret_cast<F>(reinterpret_cast<void (*)()>(f)); }
+Result32 Fn(const char* name) { return As<Result32>(Find(name)); }
 
 class Abi : public ::testing::TestWithParam<PortKind> {};
 
@@ -28,7 +30,7 @@ TEST_P(Abi, TrueAndFalseFillTheWholeResult) {
     options.poll = false;
     Rig rig(GetParam(), options);
     ASSERT_TRUE(rig.Attached()) << Name(GetParam());
-    auto deleteReply = reinterpret_cast<Result32Id>(Find("ROBOT_DeleteReply"));
+    auto deleteReply = As<Result32Id>(Find("ROBOT_DeleteReply"));
     ASSERT_TRUE(Fn("ROBOT_StartPolling") && Fn("ROBOT_IsIdle") && deleteReply);
     EXPECT_EQ(1u, Fn("ROBOT_StartPolling")(rig.robot()));
     const long id = rig.Send(L"BE09");
