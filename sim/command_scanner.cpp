@@ -20,7 +20,6 @@ void CommandScanner::Feed(const uint8_t* data, size_t count, int64_t nowMs, std:
         m_buffer[0] == kStart0 && m_buffer[1] == kStart1) {
         // The rest of this frame never came: forget its start marker.
         m_buffer.erase(m_buffer.begin());
-        ++m_badSequence;
     }
     if (data != nullptr && count > 0) {
         m_buffer.insert(m_buffer.end(), data, data + count);
@@ -45,7 +44,6 @@ void CommandScanner::Scan(std::vector<CommandFrame>& out) {
         const size_t words = (static_cast<size_t>(m_buffer[2] >> 4) << 8) | m_buffer[3];
         const size_t size = 2 * words + 4;
         if (words < 2) {
-            ++m_badSequence;
             m_buffer.erase(m_buffer.begin());
             continue;
         }
@@ -53,7 +51,6 @@ void CommandScanner::Scan(std::vector<CommandFrame>& out) {
         if (m_buffer[2 * words + 2] != kEnd0 || m_buffer[2 * words + 3] != kEnd1) {
             // The length does not lead to an end marker: resynchronise on the
             // next start marker after this one.
-            ++m_badSequence;
             m_buffer.erase(m_buffer.begin());
             continue;
         }

@@ -26,7 +26,6 @@ public:
     void Reset();
 
     uint64_t BadCrcFrames() const { return m_badCrc; }
-    uint64_t BadSequences() const { return m_badSequence; }
     size_t Held() const { return m_buffer.size(); }
 
 private:
@@ -35,7 +34,6 @@ private:
     std::vector<uint8_t> m_buffer;
     int64_t m_lastByteMs = 0;
     uint64_t m_badCrc = 0;
-    uint64_t m_badSequence = 0;
 };
 
 } // namespace vxsim

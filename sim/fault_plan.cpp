@@ -226,12 +226,6 @@ void FaultPlan::ClearRandom() {
     for (Chance& c : m_chances) c = Chance();
 }
 
-bool FaultPlan::RandomOn() const {
-    for (const Chance& c : m_chances)
-        if (c.probability > 0) return true;
-    return false;
-}
-
 void FaultPlan::Apply(FaultKind kind, int32_t a, int32_t b, uint32_t replyFrames, AppliedFaults& out) {
     ++m_fired;
     switch (kind) {

@@ -67,9 +67,7 @@ public:
 
     // Adds the rules of text; on a parse error adds none and says why.
     bool AddRules(const std::string& text, std::string* error = nullptr);
-    void AddRule(const FaultRule& rule) { m_rules.push_back(rule); }
     void ClearRules() { m_rules.clear(); }
-    const std::vector<FaultRule>& Rules() const { return m_rules; }
 
     // Random mode: "KIND=P[/MAX] ..." with P a probability per command (per
     // write for ioerror) and MAX the largest random argument; a delay may
@@ -77,7 +75,6 @@ public:
     // limit rather than on its edge.
     bool SetRandom(uint64_t seed, const std::string& chances, std::string* error = nullptr);
     void ClearRandom();
-    bool RandomOn() const;
 
     // The faults for one command whose reply has replyFrames frames.
     AppliedFaults ForCommand(const std::vector<uint8_t>& payload, uint32_t replyFrames);

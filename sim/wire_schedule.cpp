@@ -9,12 +9,6 @@ int64_t ByteTimeUs(uint32_t rate) {
     return std::max<int64_t>(1, (10000000LL + rate - 1) / rate);
 }
 
-size_t WireStep::ByteCount() const {
-    size_t n = 0;
-    for (const WirePiece& p : pieces) n += p.bytes.size();
-    return n;
-}
-
 void WireSchedule::SetLineRate(uint32_t rate, int64_t nowUs) {
     if (rate != m_lineRate) {
         m_lineRate = rate;
@@ -37,12 +31,6 @@ void WireSchedule::Push(const ChunkList& chunks, int64_t baseUs) {
 
 void WireSchedule::Clear() {
     m_queue.clear();
-}
-
-size_t WireSchedule::PendingBytes() const {
-    size_t n = 0;
-    for (const Pending& p : m_queue) n += p.chunk.bytes.size() - p.sent;
-    return n;
 }
 
 int64_t WireSchedule::StartOf(const Pending& p) const {

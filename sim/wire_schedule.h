@@ -29,7 +29,6 @@ struct WireStep {
     bool close = false;
     bool vanish = false;
     uint32_t vanishMs = 0;
-    size_t ByteCount() const;
 };
 
 class WireSchedule {
@@ -38,7 +37,6 @@ public:
     static constexpr uint32_t kDefaultSettleMs = 200;
 
     void SetPacing(bool on) { m_pacing = on; }
-    bool Pacing() const { return m_pacing; }
     void SetSettleMs(uint32_t ms) { m_settleUs = static_cast<int64_t>(ms) * 1000; }
     // The device rate, from nowUs on; 0: no device rate (never hold).
     void SetLineRate(uint32_t rate, int64_t nowUs);
@@ -52,8 +50,6 @@ public:
     // When the next byte or action is due (kNever when nothing is queued).
     int64_t NextDueUs() const;
 
-    bool Empty() const { return m_queue.empty(); }
-    size_t PendingBytes() const;
     void Clear();
 
 private:

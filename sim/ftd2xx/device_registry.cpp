@@ -80,7 +80,6 @@ void Registry::Reload(const std::string* inlineConfig) {
     m_configError.clear();
     m_configErrorLine = 0;
     m_loaded = true;
-    ++m_reloads;
 
     std::vector<vxsim::ToolConfig> configs;
     bool fromFile = false;

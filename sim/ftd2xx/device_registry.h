@@ -78,9 +78,7 @@ public:
     void WaitForData(std::unique_lock<std::mutex>& lk, int64_t untilUs);
     void WakeNotifier() { m_wake.notify_all(); }
 
-    const std::string& ConfigError() const { return m_configError; }
     int ConfigErrorLine() const { return m_configErrorLine; }
-    uint64_t Reloads() const { return m_reloads; }
     uint64_t rescanCalls = 0;
     uint64_t reloadCalls = 0;
 
@@ -100,7 +98,6 @@ private:
     bool m_notifierRunning = false;
     std::string m_configError;
     int m_configErrorLine = 0;
-    uint64_t m_reloads = 0;
 };
 
 } // namespace ftdisim
