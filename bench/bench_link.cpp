@@ -1,38 +1,30 @@
 // Round trips and idle cost of the link on each port kind, as a host sees
-// them: commands through the exports against the simulator (unpaced), the
-// time from issuing to the reply being returned, and the CPU seconds the
-// whole process spends. Prints one table row per port kind.
+// them: 8-byte commands through the exports against the unpaced simulator,
+// the time from issuing to the reply being returned, and on TCP and COM a
+// bare client (blocking Winsock; WriteFile/ReadFile on the COM port) on the
+// same link in the same run. Idle: the CPU of the library's own threads while
+// a robot polls with nothing to send. Prints figures only.
 //
-// Usage: bench_link [--round-trips N] [--idle-seconds S] [--com N --com-bridge PORT]
+// Usage: bench_link [--round-trips N] [--runs R] [--idle-seconds S] [--com N --com-bridge PORT]
+#include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "protocol/command_frame.h"
 #include "sim/server/sim_server.h"
-#include "support/vornex_host.h"
+#include "vornex.h"
 
 namespace {
-
-typedef void*(__stdcall* AttachTcpFn)(void*, const wchar_t*, unsigned, unsigned);
-typedef void*(__stdcall* AttachSerialFn)(void*, int);
-typedef void*(__stdcall* AttachFtdiIndexFn)(void*, unsigned long);
-typedef bool(__stdcall* ReleaseFn)(void*);
-typedef long(__stdcall* WaitBytesFn)(void*, long, unsigned long, SAFEARRAY**);
-
-double ProcessCpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& f) {
-        return (static_cast<double>(f.dwHighDateTime) * 4294967296.0 + f.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
 
 double Now() {
     LARGE_INTEGER f, c;
@@ -41,122 +33,242 @@ double Now() {
     return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-struct Row {
-    std::string port;
-    int done = 0;
-    double perSecond = 0, medianMs = 0, p99Ms = 0, cpuPerThousand = 0, idleCpuPerMinute = 0;
+double Seconds(const FILETIME& kernel, const FILETIME& user) {
+    auto s = [](const FILETIME& t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
+    return s(kernel) + s(user);
+}
+
+double ProcessCpu() {
+    FILETIME c, e, k, u;
+    GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+    return Seconds(k, u);
+}
+
+std::set<DWORD> ThreadsOfThisProcess() {
+    std::set<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 t;
+    std::memset(&t, 0, sizeof t);
+    t.dwSize = sizeof t;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t))
+        if (t.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(t.th32ThreadID);
+    CloseHandle(snap);
+    return ids;
+}
+
+double ThreadsCpu(const std::vector<DWORD>& ids) {
+    double sum = 0;
+    for (DWORD id : ids) {
+        HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+        FILETIME c, e, k, u;
+        if (h && GetThreadTimes(h, &c, &e, &k, &u)) sum += Seconds(k, u);
+        if (h) CloseHandle(h);
+    }
+    return sum;
+}
+
+struct Stats {
+    int done = 0, n = 0;
+    double perSecond = 0, median = 0, p99 = 0, max = 0, cpuPer1000 = 0;
 };
 
-class Bench {
-public:
-    Bench() : m_attachTcp(m_host.Export<AttachTcpFn>("ROBOT_AttachTcpPort")),
-              m_attachSerial(m_host.Export<AttachSerialFn>("ROBOT_AttachSerialPort")),
-              m_attachFtdi(m_host.Export<AttachFtdiIndexFn>("ROBOT_AttachFTDIDeviceByIndex")),
-              m_releaseTcp(m_host.Export<ReleaseFn>("ReleaseTcpPort")),
-              m_releaseSerial(m_host.Export<ReleaseFn>("ReleaseSerialPort")),
-              m_releaseFtdi(m_host.Export<ReleaseFn>("ReleaseFTDIDevice")),
-              m_waitBytes(m_host.Export<WaitBytesFn>("ROBOT_WaitReplyBytes")) {}
+// Times n calls of one round trip (true when it got its reply).
+Stats Measure(int n, const std::function<bool()>& roundTrip) {
+    Stats s;
+    s.n = n;
+    std::vector<double> ms;
+    const double cpu0 = ProcessCpu(), t0 = Now();
+    for (int i = 0; i < n; ++i) {
+        const double start = Now();
+        if (roundTrip()) ++s.done;
+        ms.push_back((Now() - start) * 1000.0);
+    }
+    const double elapsed = Now() - t0;
+    s.cpuPer1000 = (ProcessCpu() - cpu0) * 1000.0 / n;
+    std::sort(ms.begin(), ms.end());
+    s.perSecond = n / elapsed;
+    s.median = ms[ms.size() / 2];
+    s.p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+    s.max = ms.back();
+    return s;
+}
 
-    Row Measure(const std::string& kind, int roundTrips, int idleSeconds, int com, int comBridge) {
-        Row row;
-        row.port = kind;
-        vxsim::SimServer sim;
-        void* robot = m_host.Create();
-        void* port = nullptr;
-        if (kind == "TCP") {
-            const int tcp = sim.ListenTcp();
-            port = m_attachTcp(robot, L"127.0.0.1", static_cast<unsigned>(tcp), 5000);
-        } else if (kind == "COM") {
-            if (sim.ConnectTcp("127.0.0.1", comBridge, 5000)) port = m_attachSerial(robot, com);
-        } else {
-            wchar_t exe[MAX_PATH];
-            GetModuleFileNameW(nullptr, exe, MAX_PATH);
-            std::wstring folder(exe);
-            SetDllDirectoryW((folder.substr(0, folder.find_last_of(L"\\/")) + L"\\ftdisim").c_str());
-            port = m_attachFtdi(robot, 0);
-            SetDllDirectoryW(nullptr);
-        }
-        if (!port) {
-            std::fprintf(stderr, "bench: no %s link\n", kind.c_str());
-            m_host.Destroy(robot);
-            return row;
-        }
-        m_host.StartPolling(robot);
-        const bool tcp = kind == "TCP";
-        std::vector<double> ms;
-        const double cpu0 = ProcessCpuSeconds();
-        const double t0 = Now();
-        for (int i = 0; i < roundTrips; ++i) {
-            const double s = Now();
-            const long id = m_host.SendCommand(robot, L"a1b2c3d4");
-            bool complete = false;
-            if (tcp) {
-                SAFEARRAY* reply = nullptr;
-                complete = m_waitBytes(robot, id, 5000, &reply) > 0;
-                if (reply) SafeArrayDestroy(reply);
-            } else {
-                CRobotCommand* record = m_host.WaitReply(robot, id, 5000);
-                complete = record && record->IsReplyComplete();
-            }
-            ms.push_back((Now() - s) * 1000.0);
-            m_host.DeleteReply(robot, id);
-            if (complete) ++row.done;
-        }
-        const double elapsed = Now() - t0;
-        const double cpu = ProcessCpuSeconds() - cpu0;
-        std::sort(ms.begin(), ms.end());
-        row.perSecond = roundTrips / elapsed;
-        row.medianMs = ms[ms.size() / 2];
-        row.p99Ms = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
-        row.cpuPerThousand = cpu * 1000.0 / roundTrips;
+const std::vector<unsigned char> kFrame = EncodeCommand(L"a1b2c3d4", 8, false, false);
 
-        // Idle: polling with nothing to send; the TCP host keeps pumping.
-        const double idle0 = ProcessCpuSeconds();
-        const DWORD until = GetTickCount() + static_cast<DWORD>(idleSeconds) * 1000;
-        while (static_cast<LONG>(until - GetTickCount()) > 0) {
+bool BareTcp(SOCKET s) {
+    if (send(s, reinterpret_cast<const char*>(kFrame.data()), static_cast<int>(kFrame.size()), 0) <= 0) return false;
+    char in[64];
+    for (size_t got = 0; got < kFrame.size();) {
+        const int r = recv(s, in, static_cast<int>(kFrame.size() - got), 0);
+        if (r <= 0) return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool BareCom(HANDLE port) {
+    DWORD n = 0;
+    if (!WriteFile(port, kFrame.data(), static_cast<DWORD>(kFrame.size()), &n, nullptr)) return false;
+    unsigned char in[64];
+    for (DWORD got = 0; got < kFrame.size(); got += n)
+        if (!ReadFile(port, in, static_cast<DWORD>(kFrame.size()) - got, &n, nullptr) || n == 0) return false;
+    return true;
+}
+
+struct Row {
+    std::string kind;
+    Stats vx, bare;
+    bool haveBare = false;
+    double idleLibrary = -1, idleHost = -1;
+    int libraryThreads = 0;
+};
+
+struct Options {
+    int roundTrips = 1000, runs = 3, idleSeconds = 10, com = 0, comBridge = 0;
+};
+
+std::wstring BinFolder() {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring folder(exe);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+Row Run(const std::string& kind, const Options& o, bool idle) {
+    Row row;
+    row.kind = kind;
+    vxsim::SimServer sim;
+    int tcpPort = 0;
+    if (kind == "TCP") {
+        tcpPort = sim.ListenTcp();
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(tcpPort));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int one = 1;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            row.bare = Measure(o.roundTrips, [&] { return BareTcp(s); });
+            row.haveBare = true;
+        }
+        closesocket(s);
+    } else if (kind == "COM") {
+        if (!sim.ConnectTcp("127.0.0.1", o.comBridge, 5000)) return row;
+        const std::wstring name = L"\\\\.\\COM" + std::to_wstring(o.com);
+        HANDLE port = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (port != INVALID_HANDLE_VALUE) {
+            DCB dcb;
+            std::memset(&dcb, 0, sizeof dcb);
+            dcb.DCBlength = sizeof dcb;
+            GetCommState(port, &dcb);
+            dcb.BaudRate = 38400, dcb.ByteSize = 8, dcb.Parity = NOPARITY, dcb.StopBits = ONESTOPBIT;
+            SetCommState(port, &dcb);
+            COMMTIMEOUTS t = {0, 0, 5000, 0, 5000};
+            SetCommTimeouts(port, &t);
+            PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+            row.bare = Measure(o.roundTrips, [&] { return BareCom(port); });
+            row.haveBare = true;
+            CloseHandle(port);
+        }
+    }
+
+    ROBOT_HANDLE robot = ROBOT_Create();
+    std::set<DWORD> before = ThreadsOfThisProcess();  // the COM port's worker starts at attach
+    PORT_HANDLE port = nullptr;
+    if (kind == "TCP") {
+        port = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(tcpPort), 5000);
+    } else if (kind == "COM") {
+        port = ROBOT_AttachSerialPort(robot, o.com);
+    } else {
+        SetDllDirectoryW((BinFolder() + L"\\ftdisim").c_str());
+        port = ROBOT_AttachFTDIDeviceByIndex(robot, 0);
+        SetDllDirectoryW(nullptr);
+        before = ThreadsOfThisProcess();  // the simulated driver's own thread is not the library's
+    }
+    if (!port) {
+        std::fprintf(stderr, "bench: no %s link\n", kind.c_str());
+        ROBOT_Destroy(robot);
+        return row;
+    }
+    ROBOT_StartPolling(robot);
+    row.vx = Measure(o.roundTrips, [&] {
+        const long id = ROBOT_SendCommand(robot, L"a1b2c3d4");
+        SAFEARRAY* reply = nullptr;
+        const bool ok = ROBOT_WaitReplyBytes(robot, id, 5000, &reply) == static_cast<long>(kFrame.size());
+        if (reply) SafeArrayDestroy(reply);
+        ROBOT_DeleteReply(robot, id);
+        return ok;
+    });
+
+    if (idle) {
+        std::vector<DWORD> library;
+        for (DWORD id : ThreadsOfThisProcess())
+            if (!before.count(id) && id != GetCurrentThreadId()) library.push_back(id);
+        row.libraryThreads = static_cast<int>(library.size());
+        const std::vector<DWORD> host = {GetCurrentThreadId()};
+        const double lib0 = ThreadsCpu(library), host0 = ThreadsCpu(host), t0 = Now();
+        while (Now() - t0 < o.idleSeconds) {  // the host's own loop: messages, nothing else
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         }
-        row.idleCpuPerMinute = (ProcessCpuSeconds() - idle0) * 60.0 / idleSeconds;
-
-        m_host.StopPolling(robot);
-        m_host.Destroy(robot);
-        if (kind == "TCP") m_releaseTcp(port);
-        else if (kind == "COM") m_releaseSerial(port);
-        else m_releaseFtdi(port);
-        return row;
+        const double span = Now() - t0;
+        row.idleLibrary = (ThreadsCpu(library) - lib0) * 100.0 / span;
+        row.idleHost = (ThreadsCpu(host) - host0) * 100.0 / span;
     }
-
-private:
-    VornexHost m_host;
-    AttachTcpFn m_attachTcp;
-    AttachSerialFn m_attachSerial;
-    AttachFtdiIndexFn m_attachFtdi;
-    ReleaseFn m_releaseTcp, m_releaseSerial, m_releaseFtdi;
-    WaitBytesFn m_waitBytes;
-};
+    ROBOT_StopPolling(robot);
+    ROBOT_Destroy(robot);
+    if (kind == "TCP") ReleaseTcpPort(port);
+    else if (kind == "COM") ReleaseSerialPort(port);
+    else ReleaseFTDIDevice(port);
+    return row;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int roundTrips = 1000, idleSeconds = 10, com = 0, comBridge = 0;
+    Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--round-trips")) roundTrips = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--com")) com = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--com-bridge")) comBridge = std::atoi(argv[i + 1]);
+        const int v = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--round-trips")) o.roundTrips = v;
+        else if (!std::strcmp(argv[i], "--runs")) o.runs = v;
+        else if (!std::strcmp(argv[i], "--idle-seconds")) o.idleSeconds = v;
+        else if (!std::strcmp(argv[i], "--com")) o.com = v;
+        else if (!std::strcmp(argv[i], "--com-bridge")) o.comBridge = v;
     }
-    Bench bench;
-    std::printf("| port | round trips | per second | median ms | p99 ms | CPU s per 1000 | idle CPU s per minute |\n");
-    std::printf("|---|---|---|---|---|---|---|\n");
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
     std::vector<std::string> kinds = {"TCP", "FTDI"};
-    if (com > 0) kinds.insert(kinds.begin() + 1, "COM");
-    for (const std::string& kind : kinds) {
-        const Row r = bench.Measure(kind, roundTrips, idleSeconds, com, comBridge);
-        std::printf("| %s | %d/%d | %.0f | %.2f | %.2f | %.3f | %.3f |\n", r.port.c_str(), r.done, roundTrips,
-                    r.perSecond, r.medianMs, r.p99Ms, r.cpuPerThousand, r.idleCpuPerMinute);
-        std::fflush(stdout);
+    if (o.com > 0) kinds.insert(kinds.begin() + 1, "COM");
+
+    std::printf("Round trips, %d per run, vornex and a bare client alternating on the same link; ms.\n\n", o.roundTrips);
+    std::printf("| port | run | vornex /s | median | p99 | max | CPU s/1000 | bare /s | bare median | bare p99 | "
+                "bare max | median ratio |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::vector<Row> idle;
+    for (int run = 1; run <= o.runs; ++run) {
+        for (const std::string& kind : kinds) {
+            const Row r = Run(kind, o, run == o.runs);
+            if (run == o.runs) idle.push_back(r);
+            std::printf("| %s | %d | %.0f | %.2f | %.2f | %.2f | %.3f |", r.kind.c_str(), run, r.vx.perSecond,
+                        r.vx.median, r.vx.p99, r.vx.max, r.vx.cpuPer1000);
+            if (r.haveBare)
+                std::printf(" %.0f | %.2f | %.2f | %.2f | %.2f |\n", r.bare.perSecond, r.bare.median, r.bare.p99,
+                            r.bare.max, r.bare.median > 0 ? r.vx.median / r.bare.median : 0.0);
+            else
+                std::printf(" - | - | - | - | - |\n");
+            if (r.vx.done != r.vx.n || (r.haveBare && r.bare.done != r.bare.n))
+                std::printf("(%s: %d/%d vornex, %d/%d bare round trips answered)\n", r.kind.c_str(), r.vx.done,
+                            r.vx.n, r.bare.done, r.bare.n);
+            std::fflush(stdout);
+        }
     }
+    std::printf("\nIdle, %d s polling with nothing to send: CPU of the library's own threads (the robot's worker; "
+                "on COM also the port's worker, which spins by design) and of the host's message loop, %% of one "
+                "core.\n\n| port | library threads | library CPU %% | host loop CPU %% |\n|---|---|---|---|\n",
+                o.idleSeconds);
+    for (const Row& r : idle)
+        std::printf("| %s | %d | %.2f | %.2f |\n", r.kind.c_str(), r.libraryThreads, r.idleLibrary, r.idleHost);
+    WSACleanup();
     return 0;
 }
