@@ -162,13 +162,27 @@ TEST(Attach, SecondAttachDropsUnreadRepliesAndLeavesTheFirstPortOpen) {
     ASSERT_TRUE(rig.Attached());
     const long unread = UnreadReply(rig);
     ASSERT_NE(unread, 0);
+    // A host thread blocked on an awaited command is released by the attach.
+    ASSERT_TRUE(rig.AddFaults("be77:noreply#1"));
+    ROBOT_SetTimeout(rig.robot(), 60000);
+    const long awaited = rig.Send(L"BE77");
+    ASSERT_TRUE(WaitUntil([&] { return rig.Sim()->CommandCount() == 2; }, 5000));
+    ROBOT_StopPolling(rig.robot());
+    std::atomic<bool> returned{false};
+    std::thread waiter([&] { EXPECT_EQ(ROBOT_WaitReply(rig.robot(), awaited, 30000), nullptr); returned = true; });
+    Sleep(100);
     vxsim::SimServer second;
     PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(second.ListenTcp()), 5000);
     ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 5000)) << "ROBOT_WaitReply stayed blocked";
+    if (returned) waiter.join();
+    else waiter.detach();
+    ROBOT_SetTimeout(rig.robot(), 1000);
+    ROBOT_StartPolling(rig.robot());
     EXPECT_EQ(ROBOT_GetReply(rig.robot(), unread), nullptr);
     EXPECT_FALSE(ROBOT_DeleteReply(rig.robot(), unread));
     EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
-    EXPECT_EQ(rig.Sim()->CommandCount(), 1u);  // commands go to the second tool only
+    EXPECT_EQ(rig.Sim()->CommandCount(), 2u);  // commands go to the second tool only
     EXPECT_EQ(second.CommandCount(), 1u);
     WaitUntil([] { return false; }, 200);
     EXPECT_TRUE(rig.Sim()->IsConnected());  // until the host releases it

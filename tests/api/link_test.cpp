@@ -227,6 +227,9 @@ TEST(LinkFtdi, RateChangesAndTheirFallbacks) {
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_NE(log.find("****5 Changing baud rate to38400\r\n", first + 1), std::string::npos) << log;
     EXPECT_EQ(ftdi::Query("devicerate"), 38400);
+    ASSERT_EQ(ftdi::Control("nofaults"), 0);
+    EXPECT_GT(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to76800.out(), 4)), 0);
+    EXPECT_EQ(ftdi::Query("devicerate"), 76800);  // answered: the new rate stays
 }
 
 TEST(LinkTcp, PageRequestsOnTheWire) {
