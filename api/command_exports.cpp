@@ -1,6 +1,7 @@
 #include "api/command_exports.h"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "api/message_wait.h"
@@ -38,13 +39,23 @@ long RepliesToMatrix(CRobotCommand* record, SAFEARRAY** reply) {
     return widest;
 }
 
+// The new command's ID, or 0 when memory ran out before it was queued.
+template <typename Issue>
+long IssueOrNone(Issue issue) {
+    try {
+        return issue();
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
 } // namespace
 
 long __stdcall ROBOT_SendCommand(RobotHandle robot, const wchar_t* text) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
-    return tool->Issue(CString(text), eStandard, false, false);
+    return IssueOrNone([&] { return tool->Issue(CString(text), eStandard, false, false); });
 }
 
 long __stdcall ROBOT_SendCommandBytes(RobotHandle robot, SAFEARRAY** bytes, long kind) {
@@ -57,21 +68,23 @@ long __stdcall ROBOT_SendCommandBytes(RobotHandle robot, SAFEARRAY** bytes, long
     // Bytes that already begin with the start marker are a whole frame.
     const bool preFramed = count >= 3 && values[0] == 0x00A5 && values[1] == 0x005A;
     const bool addressed = preFramed && (values[2] & 0x01) != 0;
-    std::wstring text;
-    text.reserve(count * 2);
-    for (unsigned int i = 0; i < count; ++i) {
-        const unsigned char low = static_cast<unsigned char>(values[i] & 0xFF);
-        text += BytesToHexText(&low, 1);
-    }
     const eCommand command = kind == 0 ? eStandard : static_cast<eCommand>(kind);
-    return tool->Issue(CString(text), command, addressed, preFramed);
+    return IssueOrNone([&] {
+        std::wstring text;
+        text.reserve(count * 2);
+        for (unsigned int i = 0; i < count; ++i) {
+            const unsigned char low = static_cast<unsigned char>(values[i] & 0xFF);
+            text += BytesToHexText(&low, 1);
+        }
+        return tool->Issue(CString(text), command, addressed, preFramed);
+    });
 }
 
 long __stdcall ROBOT_GetToolInfo(RobotHandle robot) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
-    return tool->Issue(CString(L"BE09"), eToolInfo, false, false);
+    return IssueOrNone([&] { return tool->Issue(CString(L"BE09"), eToolInfo, false, false); });
 }
 
 long __stdcall ROBOT_WriteToPort(RobotHandle robot, SAFEARRAY** bytes, long length) {

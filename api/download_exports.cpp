@@ -1,6 +1,7 @@
 #include "api/download_exports.h"
 
 #include <memory>
+#include <new>
 
 #include "api/download_page_matrix.h"
 #include "api/download_tool_memory.h"
@@ -12,7 +13,11 @@ long __stdcall ROBOT_ReadFlashPages(RobotHandle robot, long firstPage, long page
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
-    return tool->ReadFlashPages(firstPage, pageCount, baudRate, flag != 0, address);
+    try {
+        return tool->ReadFlashPages(firstPage, pageCount, baudRate, flag != 0, address);
+    } catch (const std::bad_alloc&) {
+        return 0;  // out of memory: no request
+    }
 }
 
 PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, long baudRate, long timeoutMs,

@@ -118,5 +118,12 @@ int CRobotTool::ReadFlashPages(int firstPage, int pageCount, int baudRate, bool 
         m_expectedPages.clear();
         for (uint32_t i = 0; i < count; ++i) m_expectedPages.insert(static_cast<int32_t>(i));
     }
-    return Issue(CString(text), ePageRead, address != nullptr, false);
+    try {
+        return Issue(CString(text), ePageRead, address != nullptr, false);
+    } catch (...) {
+        // Not issued (out of memory): no page read expects pages.
+        CLockHold hold(*this);
+        m_expectedPages.clear();
+        throw;
+    }
 }

@@ -52,8 +52,7 @@ public:
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
         m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
+        sockaddr_in a = {AF_INET, 0, {}, {}};
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int length = sizeof a;
         bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
@@ -121,8 +120,8 @@ TEST(Latency, EveryRoundTripEndsWithItsReplyNotWithAPollWait) {
     ASSERT_NE(link.port, nullptr);
     int done = 0;
     for (int i = 0; i < 300 && done == i; ++i) {
-        const long id = ROBOT_SendCommand(link.robot, L"a1b2c3d4");
         SAFEARRAY* reply = nullptr;
+        const long id = ROBOT_SendCommand(link.robot, L"a1b2c3d4");
         if (ROBOT_WaitReplyBytes(link.robot, id, 20000, &reply) == 12) ++done;
         if (reply) SafeArrayDestroy(reply);
         ROBOT_DeleteReply(link.robot, id);
@@ -140,10 +139,9 @@ TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
         Link link;
         ASSERT_NE(link.port, nullptr);
         SAFEARRAYBOUND bounds[2] = {{1, 0}, {2, 0}};
-        SAFEARRAY* pages = SafeArrayCreate(VT_I4, 2, bounds);
+        SAFEARRAY *pages = SafeArrayCreate(VT_I4, 2, bounds), *matrix = nullptr;
         LONG at[2] = {0, 1}, count = 40;
         SafeArrayPutElement(pages, at, &count);  // run 0: pages 0..39
-        SAFEARRAY* matrix = nullptr;
         const long rows = ROBOT_ReadToolMemorySA(link.robot, &pages, 38400, 10, 1, &matrix);
         if (matrix) SafeArrayDestroy(matrix);
         SafeArrayDestroy(pages);
@@ -151,19 +149,29 @@ TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
     }
 }
 
-TEST(Latency, RunningOutOfMemoryGivesNoRobotOrNoLogAndRaisesNothing) {
-    for (long n = 0, reached = 0; !reached; ++n) {
+// True when call raised with the n-th allocation from now failing.
+template <typename Call>
+bool RaisesWhenAllocationFails(long n, Call call) {
+    t_allocationsLeft = n;
+    bool raised = false;
+    try { call(); } catch (...) { raised = true; }
+    t_allocationsLeft = -1;
+    return raised;
+}
+
+TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
+    for (long n = 0;; ++n) {
         RobotHandle robot = nullptr;
-        t_allocationsLeft = n;
-        EXPECT_NO_THROW(robot = ROBOT_Create()) << "allocation " << n;
-        reached = t_allocationsLeft != 0;  // the whole call took fewer than n
-        t_allocationsLeft = -1;
-        for (long m = 0; robot && m < 8; ++m) {
-            t_allocationsLeft = m;
-            EXPECT_NO_THROW(ROBOT_StartLogging(robot, "latency_internal.log")) << "allocation " << m;
-            t_allocationsLeft = -1;
+        EXPECT_FALSE(RaisesWhenAllocationFails(n, [&] { robot = ROBOT_Create(); })) << "allocation " << n;
+        if (!robot) continue;
+        for (long m = 0; m < 8; ++m) {
+            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { ROBOT_StartLogging(robot, "latency_internal.log"); }));
+            long id = -1;
+            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { id = ROBOT_SendCommand(robot, L"a1b2c3d4"); }));
+            EXPECT_NE(id, -1);
         }
-        if (robot) ROBOT_Destroy(robot);
+        ROBOT_Destroy(robot);
+        if (n > 64) break;  // well past the allocations of ROBOT_Create
     }
     DeleteFileA("latency_internal.log");
 }
