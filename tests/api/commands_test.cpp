@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/reply_frames.h"
+#include "support/process.h"
 #include "support/vornex_test.h"
 
 using namespace vxt;
@@ -39,21 +40,9 @@ protected:
 // ID is 1, and robots share one sequence.
 TEST(FirstCommand, IdIsOneAndIdsAreSharedByEveryRobot) {
     if (!GetEnvironmentVariableA("VX_FIRST_COMMAND", nullptr, 0)) {
-        wchar_t exe[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring line = L"\"" + std::wstring(exe) + L"\" --gtest_filter=FirstCommand.*";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        SetEnvironmentVariableA("VX_FIRST_COMMAND", "1");
-        ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-        SetEnvironmentVariableA("VX_FIRST_COMMAND", nullptr);
-        DWORD code = 1;
-        EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-        GetExitCodeProcess(child.hProcess, &code);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-        EXPECT_EQ(code, 0u);
+        vxproc::ScopedEnv fresh(L"VX_FIRST_COMMAND", L"1");
+        const vxproc::Result run = vxproc::Run(L"api_test.exe", L"--gtest_filter=FirstCommand.*");
+        EXPECT_EQ(run.exitCode, 0) << run.out;
         return;
     }
     ROBOT_HANDLE a = ROBOT_Create(), b = ROBOT_Create();
@@ -225,9 +214,8 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
     std::vector<uint8_t> answer = whole;
     answer.insert(answer.end(), shortFrame.begin(), shortFrame.end());
     tool.Answer(answer);
-    ROBOT_HANDLE r = ROBOT_Create();
-    PORT_HANDLE port = ROBOT_AttachTcpPort(r, L"127.0.0.1", static_cast<unsigned>(tool.Port()), 5000);
-    ROBOT_StartPolling(r);
+    Rig scripted(tool.Port());
+    ROBOT_HANDLE r = scripted.robot();
     const long two = ROBOT_ReadFlashPages(r, 5, 2, 38400, 1, nullptr);
     CRobotCommand* record = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (record = ROBOT_GetReply(r, two)) && record->IsReplyComplete(); }, 8000));
@@ -247,9 +235,6 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
     ASSERT_TRUE(record->NextReply());
     EXPECT_EQ(ROBOT_WaitReplyBytes(r, two, 1000, single.out()), static_cast<long>(shortFrame.size()));
     EXPECT_EQ(BytesOf(single.get()), shortFrame);
-    ROBOT_StopPolling(r);
-    ROBOT_Destroy(r);
-    ReleaseTcpPort(port);
 }
 
 TEST_F(Commands, WaitReplyBytesPumpsAndEndsOnTimeQuitOrPages) {

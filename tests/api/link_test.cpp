@@ -267,56 +267,33 @@ TEST(LinkTcp, DroppedConnectionIsMadeAgain) {
 }
 
 // A tool that answers what the test scripts, over TCP.
-namespace {
-struct Scripted {
-    ScriptedTool tool;
-    ROBOT_HANDLE robot = ROBOT_Create();
-    PORT_HANDLE port = nullptr;
-    std::string log = TempPath("scripted.log");
-    Scripted() {
-        port = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(tool.Port()), 5000);
-        ROBOT_SetTimeout(robot, 1500);
-        ROBOT_StartLogging(robot, log.c_str());
-        ROBOT_StartPolling(robot);
-    }
-    ~Scripted() {
-        ROBOT_StopPolling(robot);
-        ROBOT_Destroy(robot);
-        ReleaseTcpPort(port);
-        DeleteFileA(log.c_str());
-    }
-    long Wait(long id, std::vector<uint8_t>* bytes = nullptr) {
-        CRobotCommand* record = nullptr;
-        WaitUntil([&] { return (record = ROBOT_GetReply(robot, id)) && (record->IsReplyComplete() || record->IsAbandoned()); }, 8000);
-        if (bytes) *bytes = RecordBytes(record);
-        return !record ? 0 : record->IsReplyComplete() ? record->GetReplySize() : -1;
-    }
-};
-}  // namespace
-
 TEST(LinkScripted, BadSequencesAreFlushedAndZeroCrcIsTakenUnchecked) {
-    Scripted s;
-    ASSERT_NE(s.port, nullptr);
+    ScriptedTool tool;
+    Rig s(tool.Port());
+    ASSERT_TRUE(s.Attached());
+    ROBOT_SetTimeout(s.robot(), 1500);
     std::vector<uint8_t> bad = ReplyFrame({0xaa, 0xbb});
     bad[8] = 0x00;  // end marker one byte off
     bad.push_back(0xFA);
-    s.tool.Answer(bad);
-    s.tool.Answer(ReplyFrame({0x03, 0x04}));
+    tool.Answer(bad);
+    tool.Answer(ReplyFrame({0x03, 0x04}));
     std::vector<uint8_t> zeroCrc = ReplyFrame({0x05, 0x06});
     zeroCrc[6] = zeroCrc[7] = 0;
-    s.tool.Answer(zeroCrc);
-    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0102")), -1);
-    EXPECT_NE(ReadFile(s.log).find("*******Flushing bad sequence\r\na55a0003aabb"), std::string::npos) << ReadFile(s.log);
+    tool.Answer(zeroCrc);
+    EXPECT_EQ(s.Wait(s.Send(L"0102")), -1);
+    EXPECT_NE(s.Log().find("*******Flushing bad sequence\r\na55a0003aabb"), std::string::npos) << s.Log();
     std::vector<uint8_t> reply;
-    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0304"), &reply), 10);  // resynchronised
+    EXPECT_EQ(s.Wait(s.Send(L"0304"), 5000, &reply), 10);  // resynchronised
     EXPECT_EQ(reply, ReplyFrame({0x03, 0x04}));
-    EXPECT_EQ(s.Wait(ROBOT_SendCommand(s.robot, L"0506"), &reply), 10);
+    EXPECT_EQ(s.Wait(s.Send(L"0506"), 5000, &reply), 10);
     EXPECT_EQ(reply, zeroCrc);
 }
 
 TEST(LinkScripted, ReceiveBufferOverflowDropsTheHeldBytesAndKeepsTheNewOnes) {
-    Scripted s;
-    ASSERT_NE(s.port, nullptr);
+    ScriptedTool tool;
+    Rig s(tool.Port());
+    ASSERT_TRUE(s.Attached());
+    ROBOT_SetTimeout(s.robot(), 1500);
     // Letters are held while a tool-information reply is awaited; with the
     // bytes after them they pass the 30,720-byte buffer, and the held ones
     // go. The TCP port hands bytes on 1024 at most at a time, so the read
@@ -325,8 +302,8 @@ TEST(LinkScripted, ReceiveBufferOverflowDropsTheHeldBytesAndKeepsTheNewOnes) {
     answer.insert(answer.end(), 3000, 0x00);
     const std::string info = "9.2.V1.0.0";
     answer.insert(answer.end(), info.begin(), info.end());
-    s.tool.Answer(answer);
+    tool.Answer(answer);
     std::vector<uint8_t> reply;
-    EXPECT_EQ(s.Wait(ROBOT_GetToolInfo(s.robot), &reply), 10);
+    EXPECT_EQ(s.Wait(ROBOT_GetToolInfo(s.robot()), 8000, &reply), 10);
     EXPECT_EQ(std::string(reply.begin(), reply.end()), info);
 }

@@ -204,12 +204,10 @@ int ClosedTcpPort() {
 }
 
 bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const int n = send(socket, reinterpret_cast<const char*>(bytes.data() + sent),
-                           static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
+    for (size_t sent = 0, n = 0; sent < bytes.size(); sent += n) {
+        const int got = send(socket, reinterpret_cast<const char*>(bytes.data() + sent), static_cast<int>(bytes.size() - sent), 0);
+        if (got <= 0) return false;
+        n = static_cast<size_t>(got);
     }
     return true;
 }
@@ -218,10 +216,8 @@ bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes) {
 
 struct ScriptedTool::State {
     std::atomic<bool> stop{false};
-    std::atomic<bool> drop{false};
     mutable std::mutex lock;
     std::vector<std::vector<uint8_t>> script;
-    std::vector<uint8_t> received;
     size_t commands = 0;
     std::thread thread;
 };
@@ -246,13 +242,6 @@ size_t ScriptedTool::Commands() const {
     return m_state->commands;
 }
 
-std::vector<uint8_t> ScriptedTool::Received() const {
-    std::lock_guard<std::mutex> hold(m_state->lock);
-    return m_state->received;
-}
-
-void ScriptedTool::Drop() { m_state->drop = true; }
-
 namespace {
 bool Readable(SOCKET socket) {
     fd_set set;
@@ -268,10 +257,6 @@ void ScriptedTool::Run() {
     SOCKET client = INVALID_SOCKET;
     std::vector<uint8_t> pending;
     while (!s.stop) {
-        if (client != INVALID_SOCKET && s.drop.exchange(false)) {
-            closesocket(client);
-            client = INVALID_SOCKET;
-        }
         if (client == INVALID_SOCKET) {
             if (Readable(m_listener)) client = accept(m_listener, nullptr, nullptr);
             continue;
@@ -286,10 +271,6 @@ void ScriptedTool::Run() {
             continue;
         }
         pending.insert(pending.end(), buffer, buffer + got);
-        {
-            std::lock_guard<std::mutex> hold(s.lock);
-            s.received.insert(s.received.end(), buffer, buffer + got);
-        }
         // The library writes each command frame (A5 5A .. FA AF) in one piece.
         if (pending.size() < 8 || pending[pending.size() - 2] != 0xFA || pending.back() != 0xAF ||
             !Contains(pending, {0xA5, 0x5A}))
@@ -397,6 +378,14 @@ bool Release(PortKind kind, PORT_HANDLE port) {
 
 Rig::Rig(PortKind kind) : Rig(kind, Options()) {}
 
+Rig::Rig(int tcpPort) : m_kind(PortKind::Tcp), m_logPath(TempPath("tool.log")) {
+    m_robot = ROBOT_Create();
+    m_port = ROBOT_AttachTcpPort(m_robot, L"127.0.0.1", static_cast<unsigned>(tcpPort), 5000);
+    ROBOT_SetTimeout(m_robot, Options().timeoutMs);
+    ROBOT_StartLogging(m_robot, m_logPath.c_str());
+    ROBOT_StartPolling(m_robot);
+}
+
 Rig::Rig(PortKind kind, const Options& options) : m_kind(kind), m_logPath(TempPath(std::string(Name(kind)) + ".log")) {
     m_robot = ROBOT_Create();
     if (kind == PortKind::Ftdi) {
@@ -437,14 +426,18 @@ Rig::~Rig() {
 }
 
 bool Rig::AddFaults(const std::string& rules) {
-    return m_sim ? m_sim->AddFaults(rules) : ftdi::Control("fault " + rules) == 0;
+    if (m_kind != PortKind::Ftdi) return m_sim && m_sim->AddFaults(rules);
+    return ftdi::Control("fault " + rules) == 0;
 }
 
-std::vector<uint8_t> Rig::ToolReceived() { return m_sim ? m_sim->Received() : ftdi::Written(0); }
+std::vector<uint8_t> Rig::ToolReceived() {
+    if (m_kind != PortKind::Ftdi) return m_sim ? m_sim->Received() : std::vector<uint8_t>();
+    return ftdi::Written(0);
+}
 
 void Rig::ClearToolReceived() {
     if (m_sim) m_sim->ClearReceived();
-    else ftdi::Control("clearwritten");
+    else if (m_kind == PortKind::Ftdi) ftdi::Control("clearwritten");
 }
 
 bool Rig::WaitToolReceived(const std::vector<uint8_t>& bytes, DWORD ms) {

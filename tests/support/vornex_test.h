@@ -95,8 +95,6 @@ public:
     int Port() const { return m_port; }
     void Answer(const std::vector<uint8_t>& bytes);  // empty: silence for that command
     size_t Commands() const;
-    std::vector<uint8_t> Received() const;
-    void Drop();  // closes the current connection
 
 private:
     void Run();
@@ -144,6 +142,9 @@ public:
     };
     explicit Rig(PortKind kind);
     Rig(PortKind kind, const Options& options);
+    // A TCP link to a tool of the test's own on this loopback port (a
+    // ScriptedTool); Sim() is null.
+    explicit Rig(int tcpPort);
     ~Rig();
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
