@@ -44,8 +44,11 @@ build: setup
 test: build
 	VX_ARCH=$(ARCH) sh scripts/run-tests $(BUILD)
 
-demo: build
-	sh scripts/run-demo $(BUILD)
+# Builds only what the demo runs: the DLL, vornexctl and vornex-sim.
+demo:
+	@sh scripts/setup $(DEMO_ARCH)
+	$(MAKE) --no-print-directory build-$(DEMO_ARCH) TARGETS="--target vornexctl"
+	sh scripts/run-demo $(BUILD) $(DEMO_ARCH)
 
 # Every fuzz target of the pure code for FUZZ_SECONDS each.
 fuzz: setup build-native

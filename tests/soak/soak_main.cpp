@@ -7,6 +7,7 @@
 // the handle count and private bytes must stay flat.
 //
 // Usage: soak_test [--commands N] [--ftdi-commands N] [--seed S] [--timeout MS]
+#include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 
@@ -21,9 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/server/sim_server.h"
 #include "support/handle_count.h"
-#include "support/vornex_host.h"
+#include "support/vornex_test.h"
 
 namespace {
 
@@ -88,10 +88,10 @@ std::wstring Hex(const std::string& bytes) {
     return text;
 }
 
-void HostThread(VornexHost& host, void* robot, int thread, long count, unsigned timeoutMs, Counts& c, Shared& s) {
+void HostThread(ROBOT_HANDLE robot, int thread, long count, unsigned timeoutMs, Counts& c, Shared& s) {
     for (long n = 0; n < count; ++n) {
         const std::string payload = Payload(thread, n);
-        const long id = host.SendCommand(robot, Hex(payload).c_str());
+        const long id = ROBOT_SendCommand(robot, Hex(payload).c_str());
         ++c.issued;
         {
             std::lock_guard<std::mutex> hold(s.lock);
@@ -99,8 +99,8 @@ void HostThread(VornexHost& host, void* robot, int thread, long count, unsigned 
         }
         CRobotCommand* record = nullptr;
         for (const DWORD start = GetTickCount(); !record && GetTickCount() - start < 60000;) {
-            record = host.WaitReply(robot, id, timeoutMs);
-            if (!record && (record = host.GetReply(robot, id)) && !record->IsAbandoned()) record = nullptr;
+            record = ROBOT_WaitReply(robot, id, timeoutMs);
+            if (!record && (record = ROBOT_GetReply(robot, id)) && !record->IsAbandoned()) record = nullptr;
         }
         if (!record) {
             ++c.lost;
@@ -121,21 +121,21 @@ void HostThread(VornexHost& host, void* robot, int thread, long count, unsigned 
         } else {
             ++c.failed;
         }
-        if (!host.DeleteReply(robot, id)) ++c.failed;
-        if (host.DeleteReply(robot, id)) ++c.duplicated;
+        if (!ROBOT_DeleteReply(robot, id)) ++c.failed;
+        if (ROBOT_DeleteReply(robot, id)) ++c.duplicated;
     }
 }
 
 // total commands from four threads while this thread keeps messages flowing
 // (a TCP port created here receives through them) and calls tick.
-void RunPhase(VornexHost& host, void* robot, long total, unsigned timeoutMs, Counts& c,
+void RunPhase(ROBOT_HANDLE robot, long total, unsigned timeoutMs, Counts& c,
               const std::function<void(long done)>& tick) {
     Shared s;
     std::atomic<int> finished{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kHostThreads; ++t)
         threads.emplace_back([&, t] {
-            HostThread(host, robot, t, total / kHostThreads, timeoutMs, c, s);
+            HostThread(robot, t, total / kHostThreads, timeoutMs, c, s);
             ++finished;
         });
     while (finished < kHostThreads) {
@@ -162,32 +162,34 @@ void Report(const char* phase, const Counts& c, long long faults, DWORD ms) {
                 c.duplicated.load(), c.misfiled, c.lateTaken, c.failed.load(), ms / 1000.0);
 }
 
-void* StartRobot(VornexHost& host, const Options& o, const std::string& log) {
-    void* robot = host.Create();
-    host.SetTimeout(robot, o.timeoutMs);
-    host.StartLogging(robot, log.c_str());
+ROBOT_HANDLE StartRobot(const Options& o, const std::string& log) {
+    ROBOT_HANDLE robot = ROBOT_Create();
+    ROBOT_SetTimeout(robot, o.timeoutMs);
+    ROBOT_StartLogging(robot, log.c_str());
     return robot;
 }
 
-bool TcpPhase(VornexHost& host, const Options& o, long commands, const std::string& log, bool report) {
-    auto attach = host.Export<void*(__stdcall*)(void*, const wchar_t*, unsigned, unsigned)>("ROBOT_AttachTcpPort");
-    auto release = host.Export<bool(__stdcall*)(void*)>("ReleaseTcpPort");
+void EndRobot(ROBOT_HANDLE robot) {
+    ROBOT_StopPolling(robot);
+    ROBOT_Destroy(robot);
+}
+
+bool TcpPhase(const Options& o, long commands, const std::string& log, bool report) {
     vxsim::SimServer sim;
     const int port = sim.ListenTcp();
     if (!sim.SetRandomFaults(o.seed, kTcpFaults)) return std::printf("soak: fault chances refused\n"), false;
-    void* robot = StartRobot(host, o, log);
-    void* tcp = attach(robot, L"127.0.0.1", static_cast<unsigned>(port), 5000);
-    if (!tcp) return host.Destroy(robot), std::printf("soak: no TCP link to the simulator\n"), false;
-    host.StartPolling(robot);
+    ROBOT_HANDLE robot = StartRobot(o, log);
+    PORT_HANDLE tcp = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(port), 5000);
+    if (!tcp) return ROBOT_Destroy(robot), std::printf("soak: no TCP link to the simulator\n"), false;
+    ROBOT_StartPolling(robot);
     Counts c;
     long nextDrop = commands / 2, drops = 0;
     const DWORD t0 = GetTickCount();
-    RunPhase(host, robot, commands, o.timeoutMs, c, [&](long done) {
+    RunPhase(robot, commands, o.timeoutMs, c, [&](long done) {
         if (done >= nextDrop) sim.CloseConnection(), ++drops, nextDrop += 2500;
     });
-    host.StopPolling(robot);
-    host.Destroy(robot);
-    release(tcp);
+    EndRobot(robot);
+    ReleaseTcpPort(tcp);
     if (report) {
         Report("TCP", c, static_cast<long long>(sim.FaultsFired()), GetTickCount() - t0);
         std::printf("  connections dropped %ld, made %zu\n", drops, sim.Connections());
@@ -195,32 +197,25 @@ bool TcpPhase(VornexHost& host, const Options& o, long commands, const std::stri
     return c.Clean() && (!report || drops > 0);
 }
 
-bool FtdiPhase(VornexHost& host, const Options& o, long commands, const std::string& log, bool report) {
-    auto attach = host.Export<void*(__stdcall*)(void*, unsigned long)>("ROBOT_AttachFTDIDeviceByIndex");
-    auto release = host.Export<bool(__stdcall*)(void*)>("ReleaseFTDIDevice");
-    HMODULE d2xx = GetModuleHandleW(L"Ftd2xx.dll");
-    auto control = reinterpret_cast<int(__stdcall*)(const char*)>(
-        reinterpret_cast<void*>(GetProcAddress(d2xx, "SIM_Control")));
-    auto query = reinterpret_cast<long long(__stdcall*)(const char*)>(
-        reinterpret_cast<void*>(GetProcAddress(d2xx, "SIM_Query")));
+bool FtdiPhase(const Options& o, long commands, const std::string& log, bool report) {
+    using vxt::ftdi::Control;
     const std::string random = "random " + std::to_string(o.seed) + " " + kFtdiFaults;
-    if (!control || !query || control("reset") != 0 || control(random.c_str()) != 0)
+    if (!vxt::ftdi::Reset() || Control(random) != 0)
         return std::printf("soak: the simulated FTDI device refused %s\n", random.c_str()), false;
-    void* robot = StartRobot(host, o, log);
-    void* ftdi = attach(robot, 0);
-    if (!ftdi) return host.Destroy(robot), std::printf("soak: no simulated FTDI device\n"), false;
-    host.StartPolling(robot);
+    ROBOT_HANDLE robot = StartRobot(o, log);
+    PORT_HANDLE ftdi = ROBOT_AttachFTDIDeviceByIndex(robot, 0);
+    if (!ftdi) return ROBOT_Destroy(robot), std::printf("soak: no simulated FTDI device\n"), false;
+    ROBOT_StartPolling(robot);
     Counts c;
     bool vanished = false;
     const DWORD t0 = GetTickCount();
-    RunPhase(host, robot, commands, o.timeoutMs, c, [&](long done) {
-        if (!vanished && done >= commands / 2) vanished = control("vanish 500") == 0;  // gone, then back
+    RunPhase(robot, commands, o.timeoutMs, c, [&](long done) {
+        if (!vanished && done >= commands / 2) vanished = Control("vanish 500") == 0;  // gone, then back
     });
-    host.StopPolling(robot);
-    host.Destroy(robot);
-    const long long fired = query("faultsfired"), ioErrors = query("ioerrors");
-    control("nofaults");
-    release(ftdi);
+    EndRobot(robot);
+    const long long fired = vxt::ftdi::Query("faultsfired"), ioErrors = vxt::ftdi::Query("ioerrors");
+    Control("nofaults");
+    ReleaseFTDIDevice(ftdi);
     if (report) {
         Report("FTDI", c, fired, GetTickCount() - t0);
         std::printf("  input/output errors %lld, device vanished once for 500 ms\n", ioErrors);
@@ -238,26 +233,18 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--seed")) o.seed = std::strtoull(argv[i + 1], nullptr, 10);
         else if (!std::strcmp(argv[i], "--timeout")) o.timeoutMs = static_cast<unsigned>(std::atol(argv[i + 1]));
     }
-    VornexHost host;
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string log = std::string(temp) + "vornex-soak-" + std::to_string(GetCurrentProcessId()) + ".log";
+    const std::string log = vxt::TempPath("soak.log");
     // The D2XX library stays loaded for the whole run, as in a host that
-    // talks to FTDI devices all day; the simulated one lies in ftdisim\.
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    const std::wstring folder(exe);
-    SetDllDirectoryW((folder.substr(0, folder.find_last_of(L"\\/")) + L"\\ftdisim").c_str());
-    LoadLibraryW(L"Ftd2xx.dll");
-    SetDllDirectoryW(nullptr);
+    // talks to FTDI devices all day.
+    vxt::ftdi::Query("devices");
     // A short round of both first: what is made once per process (socket
     // layer, application object, heap growth to its working size) then
     // does not count as growth.
-    bool ok = TcpPhase(host, o, 60, log, false);
-    if (o.ftdiCommands > 0) ok = FtdiPhase(host, o, 30, log, false) && ok;
+    bool ok = TcpPhase(o, 60, log, false);
+    if (o.ftdiCommands > 0) ok = FtdiPhase(o, 30, log, false) && ok;
     const Figures start = Measure();
-    ok = TcpPhase(host, o, o.commands, log, true) && ok;
-    if (o.ftdiCommands > 0) ok = FtdiPhase(host, o, o.ftdiCommands, log, true) && ok;
+    ok = TcpPhase(o, o.commands, log, true) && ok;
+    if (o.ftdiCommands > 0) ok = FtdiPhase(o, o.ftdiCommands, log, true) && ok;
     const Figures end = Measure();
     std::printf("handles %lu -> %lu, private bytes %llu -> %llu\n", start.handles, end.handles, start.privateBytes,
                 end.privateBytes);
