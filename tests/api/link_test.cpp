@@ -131,7 +131,7 @@ TEST_P(Link, WriteToPortSendsRawBytes) {
 
 TEST_P(Link, TimeLimitZeroAbandonsWhatIsNotAnsweredAtOnce) {
     ROBOT_SetTimeout(rig->robot(), 0);
-    ASSERT_TRUE(rig->AddFaults("0d01:noreply 0d02:delay=400"));
+    ASSERT_TRUE(rig->AddFaults("0d01:noreply 0d02:delay=1500"));
     EXPECT_EQ(rig->Wait(rig->Send(L"0d01"), 3000), -1);
     EXPECT_EQ(rig->Wait(rig->Send(L"0d02"), 3000), -1);
     ROBOT_SetTimeout(rig->robot(), 2000);
