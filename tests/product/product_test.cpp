@@ -22,6 +22,11 @@ const wchar_t kCtl[] = L"vornexctl.exe";
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 Result Ctl(const std::wstring& args, DWORD ms = 60000) { return vxproc::Run(kCtl, args, ms); }
+std::string ReadText(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Empty when the file holds the page frames of pages, in that order.

@@ -1,45 +1,39 @@
 // Soak: commands from four host threads at once through the exports against
-// the simulator injecting random faults (no reply, bad CRC, garbage, split
-// frames, replies after the time limit), the TCP connection dropped halfway
-// and every 2500 commands after; then the simulated FTDI device with
-// input/output errors and a device that disappears and comes back. Every
+// the simulator injecting random faults: over TCP (no reply, bad CRC,
+// garbage, split frames, replies after the time limit; the connection dropped
+// halfway and every 2500 commands after), then on the simulated FTDI device
+// (input/output errors, the device gone for half a second halfway). Every
 // command must end exactly once, complete with its own reply or abandoned;
 // the handle count and private bytes must stay flat.
 //
 // Usage: soak_test [--commands N] [--ftdi-commands N] [--seed S] [--timeout MS]
-#include <winsock2.h>
-#include <windows.h>
+#include "support/vornex_test.h"
+
 #include <psapi.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/handle_count.h"
-#include "support/vornex_test.h"
+
+using vxt::PortKind;
 
 namespace {
 
-constexpr int kHostThreads = 4;
 // Late replies come 700 to 1000 ms after a 400 ms limit: frames carry no
-// command ID, so a reply on the edge of the limit could only be taken for
-// the next command's; the limit stays clear of a loaded machine's slowest
+// command ID, so a reply on the edge of the limit could only be taken for the
+// next command's; the limit stays clear of a loaded machine's slowest
 // ordinary replies, and the late ones come well after it.
 const char* kTcpFaults = "noreply=0.05 badcrc=0.05 garbage=0.05/40 split=0.05/4 delay=0.05/700-1000";
 const char* kFtdiFaults = "noreply=0.03 badcrc=0.03 ioerror=0.01";
-
-struct Options {
-    long commands = 20000, ftdiCommands = 4000;
-    uint64_t seed = 1;
-    unsigned timeoutMs = 400;
-};
+long g_seed = 1;
+unsigned g_timeoutMs = 400;
 
 struct Counts {
     std::atomic<long> issued{0}, complete{0}, abandoned{0};
@@ -48,38 +42,10 @@ struct Counts {
     std::atomic<long> failed{0};      // an export gave an impossible result
     long misfiled = 0;                // complete with a reply no abandoned command explains
     long lateTaken = 0;               // complete with the late reply of an abandoned command
-    bool Clean() const {
-        return lost == 0 && duplicated == 0 && misfiled == 0 && failed == 0 && complete + abandoned == issued;
-    }
-};
-
-struct Figures {
-    unsigned long handles;
-    unsigned long long privateBytes;
-};
-
-Figures Measure() {
-    PROCESS_MEMORY_COUNTERS_EX m{};
-    m.cb = sizeof m;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
-    // Wine leaves PrivateUsage at 0; the page-file usage is the same charge.
-    return Figures{CountProcessHandles(), m.PrivateUsage ? m.PrivateUsage : m.PagefileUsage};
-}
-
-// What the host threads of one phase share.
-struct Shared {
     std::mutex lock;
     std::set<long> ids;
-    std::set<std::string> abandoned;  // payloads of abandoned commands
-    std::vector<std::string> misfiled;  // payloads of replies filed under another command
+    std::set<std::string> abandonedPayloads, misfiledPayloads;
 };
-
-// A payload unique per command that its echo must carry back.
-std::string Payload(int thread, long n) {
-    char bytes[5] = {0x5a, static_cast<char>(thread), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
-                     static_cast<char>(n)};
-    return std::string(bytes, 5) + '\0';  // six bytes: a multiple of four hex digits
-}
 
 std::wstring Hex(const std::string& bytes) {
     std::wstring text;
@@ -88,171 +54,119 @@ std::wstring Hex(const std::string& bytes) {
     return text;
 }
 
-void HostThread(ROBOT_HANDLE robot, int thread, long count, unsigned timeoutMs, Counts& c, Shared& s) {
+void HostThread(ROBOT_HANDLE robot, int thread, long count, Counts& c) {
     for (long n = 0; n < count; ++n) {
-        const std::string payload = Payload(thread, n);
+        // Unique per command, and its echo must carry it back.
+        const char bytes[6] = {0x5a, char(thread), char(n >> 16), char(n >> 8), char(n), 0};
+        const std::string payload(bytes, 6);
         const long id = ROBOT_SendCommand(robot, Hex(payload).c_str());
         ++c.issued;
         {
-            std::lock_guard<std::mutex> hold(s.lock);
-            if (id == 0 || !s.ids.insert(id).second) ++c.duplicated;
+            std::lock_guard<std::mutex> hold(c.lock);
+            if (id == 0 || !c.ids.insert(id).second) ++c.duplicated;
         }
         CRobotCommand* record = nullptr;
-        for (const DWORD start = GetTickCount(); !record && GetTickCount() - start < 60000;) {
-            record = ROBOT_WaitReply(robot, id, timeoutMs);
-            if (!record && (record = ROBOT_GetReply(robot, id)) && !record->IsAbandoned()) record = nullptr;
-        }
+        for (const DWORD start = GetTickCount(); !record && GetTickCount() - start < 60000;)
+            if (!(record = ROBOT_WaitReply(robot, id, g_timeoutMs)) && (record = ROBOT_GetReply(robot, id)) &&
+                !record->IsAbandoned())
+                record = nullptr;
         if (!record) {
             ++c.lost;
             continue;
         }
-        if (record->IsReplyComplete()) {
-            ++c.complete;
-            const int size = record->GetReplySize();
-            const std::string got = size > 8 ? std::string(record->GetReplyData() + 4, size - 8) : std::string();
-            if (got != payload) {
-                std::lock_guard<std::mutex> hold(s.lock);
-                s.misfiled.push_back(got);
-            }
-        } else if (record->IsAbandoned()) {
-            ++c.abandoned;
-            std::lock_guard<std::mutex> hold(s.lock);
-            s.abandoned.insert(payload);
-        } else {
-            ++c.failed;
+        const int size = record->GetReplySize();
+        const std::string got = size > 8 ? std::string(record->GetReplyData() + 4, size - 8) : std::string();
+        if (record->IsReplyComplete()) ++c.complete;
+        else if (record->IsAbandoned()) ++c.abandoned;
+        else ++c.failed;
+        if (record->IsReplyComplete() != (got == payload) || record->IsAbandoned()) {
+            std::lock_guard<std::mutex> hold(c.lock);
+            (record->IsAbandoned() ? c.abandonedPayloads : c.misfiledPayloads).insert(record->IsAbandoned() ? payload : got);
         }
         if (!ROBOT_DeleteReply(robot, id)) ++c.failed;
         if (ROBOT_DeleteReply(robot, id)) ++c.duplicated;
     }
 }
 
-// total commands from four threads while this thread keeps messages flowing
-// (a TCP port created here receives through them) and calls tick.
-void RunPhase(ROBOT_HANDLE robot, long total, unsigned timeoutMs, Counts& c,
-              const std::function<void(long done)>& tick) {
-    Shared s;
+// One phase: commands from four threads while this thread keeps messages
+// flowing (a TCP port attached here receives through them) and, halfway,
+// drops the connection or lets the device vanish.
+bool Phase(PortKind kind, long commands, bool report) {
+    vxt::Rig::Options options;
+    options.timeoutMs = g_timeoutMs;
+    vxt::Rig rig(kind, options);
+    const bool tcp = kind == PortKind::Tcp;
+    const std::string random = "random " + std::to_string(g_seed) + " " + (tcp ? kTcpFaults : kFtdiFaults);
+    if (!rig.Attached() || !(tcp ? rig.Sim()->Configure(random) : vxt::ftdi::Control(random) == 0))
+        return std::printf("soak: no %s link with random faults\n", vxt::Name(kind)), false;
+    Counts c;
     std::atomic<int> finished{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kHostThreads; ++t)
-        threads.emplace_back([&, t] {
-            HostThread(robot, t, total / kHostThreads, timeoutMs, c, s);
-            ++finished;
-        });
-    while (finished < kHostThreads) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        tick(c.complete + c.abandoned + c.lost + c.failed);
+    const DWORD t0 = GetTickCount();
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] { HostThread(rig.robot(), t, commands / 4, c), ++finished; });
+    long next = commands / 2, events = 0;
+    while (finished < 4) {
+        vxt::Pump();
+        if (c.complete + c.abandoned + c.lost + c.failed >= next) {
+            ++events;
+            next = tcp ? next + 2500 : LONG_MAX;
+            if (tcp) rig.Sim()->CloseConnection();
+            else vxt::ftdi::Control("vanish 500");
+        }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     for (auto& t : threads) t.join();
-    // The answer to an abandoned command that comes just as the next one
-    // goes out can only be taken for that one; a real mix-up is a reply of a
+    // The answer to an abandoned command that comes just as the next one goes
+    // out can only be taken for that one; a real mix-up is a reply of a
     // command that completed, or of no command at all.
-    for (const std::string& p : s.misfiled) {
-        if (s.abandoned.count(p)) ++c.lateTaken;
-        else ++c.misfiled;
+    for (const std::string& p : c.misfiledPayloads) {
+        (c.abandonedPayloads.count(p) ? c.lateTaken : c.misfiled)++;
         if (c.misfiled + c.lateTaken <= 5) std::printf("  reply %ls filed under another command\n", Hex(p).c_str());
     }
+    const long long faults = tcp ? static_cast<long long>(rig.Sim()->FaultsFired()) : vxt::ftdi::Query("faultsfired");
+    if (report)
+        std::printf("%s: %ld commands, %lld faults, %ld complete, %ld abandoned, lost %ld, duplicated %ld, misfiled %ld, "
+                    "late replies taken for the next command %ld, failed %ld; %s %ld times; %.1f s\n",
+                    vxt::Name(kind), c.issued.load(), faults, c.complete.load(), c.abandoned.load(), c.lost.load(),
+                    c.duplicated.load(), c.misfiled, c.lateTaken, c.failed.load(),
+                    tcp ? "connection dropped" : "device vanished", events, (GetTickCount() - t0) / 1000.0);
+    if (!tcp) vxt::ftdi::Control("nofaults");
+    return c.lost == 0 && c.duplicated == 0 && c.misfiled == 0 && c.failed == 0 &&
+           c.complete + c.abandoned == c.issued && (!report || events > 0);
 }
 
-void Report(const char* phase, const Counts& c, long long faults, DWORD ms) {
-    std::printf("%s: %ld commands, %lld faults injected, %ld complete, %ld abandoned, lost %ld, duplicated %ld, "
-                "misfiled %ld, late replies taken for the next command %ld, failed %ld; %.1f s\n",
-                phase, c.issued.load(), faults, c.complete.load(), c.abandoned.load(), c.lost.load(),
-                c.duplicated.load(), c.misfiled, c.lateTaken, c.failed.load(), ms / 1000.0);
-}
-
-ROBOT_HANDLE StartRobot(const Options& o, const std::string& log) {
-    ROBOT_HANDLE robot = ROBOT_Create();
-    ROBOT_SetTimeout(robot, o.timeoutMs);
-    ROBOT_StartLogging(robot, log.c_str());
-    return robot;
-}
-
-void EndRobot(ROBOT_HANDLE robot) {
-    ROBOT_StopPolling(robot);
-    ROBOT_Destroy(robot);
-}
-
-bool TcpPhase(const Options& o, long commands, const std::string& log, bool report) {
-    vxsim::SimServer sim;
-    const int port = sim.ListenTcp();
-    if (!sim.SetRandomFaults(o.seed, kTcpFaults)) return std::printf("soak: fault chances refused\n"), false;
-    ROBOT_HANDLE robot = StartRobot(o, log);
-    PORT_HANDLE tcp = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(port), 5000);
-    if (!tcp) return ROBOT_Destroy(robot), std::printf("soak: no TCP link to the simulator\n"), false;
-    ROBOT_StartPolling(robot);
-    Counts c;
-    long nextDrop = commands / 2, drops = 0;
-    const DWORD t0 = GetTickCount();
-    RunPhase(robot, commands, o.timeoutMs, c, [&](long done) {
-        if (done >= nextDrop) sim.CloseConnection(), ++drops, nextDrop += 2500;
-    });
-    EndRobot(robot);
-    ReleaseTcpPort(tcp);
-    if (report) {
-        Report("TCP", c, static_cast<long long>(sim.FaultsFired()), GetTickCount() - t0);
-        std::printf("  connections dropped %ld, made %zu\n", drops, sim.Connections());
-    }
-    return c.Clean() && (!report || drops > 0);
-}
-
-bool FtdiPhase(const Options& o, long commands, const std::string& log, bool report) {
-    using vxt::ftdi::Control;
-    const std::string random = "random " + std::to_string(o.seed) + " " + kFtdiFaults;
-    if (!vxt::ftdi::Reset() || Control(random) != 0)
-        return std::printf("soak: the simulated FTDI device refused %s\n", random.c_str()), false;
-    ROBOT_HANDLE robot = StartRobot(o, log);
-    PORT_HANDLE ftdi = ROBOT_AttachFTDIDeviceByIndex(robot, 0);
-    if (!ftdi) return ROBOT_Destroy(robot), std::printf("soak: no simulated FTDI device\n"), false;
-    ROBOT_StartPolling(robot);
-    Counts c;
-    bool vanished = false;
-    const DWORD t0 = GetTickCount();
-    RunPhase(robot, commands, o.timeoutMs, c, [&](long done) {
-        if (!vanished && done >= commands / 2) vanished = Control("vanish 500") == 0;  // gone, then back
-    });
-    EndRobot(robot);
-    const long long fired = vxt::ftdi::Query("faultsfired"), ioErrors = vxt::ftdi::Query("ioerrors");
-    Control("nofaults");
-    ReleaseFTDIDevice(ftdi);
-    if (report) {
-        Report("FTDI", c, fired, GetTickCount() - t0);
-        std::printf("  input/output errors %lld, device vanished once for 500 ms\n", ioErrors);
-    }
-    return c.Clean();
+std::pair<unsigned long, unsigned long long> HandlesAndPrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX m{};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+    // Wine leaves PrivateUsage at 0; the page-file usage is the same charge.
+    return {CountProcessHandles(), m.PrivateUsage ? m.PrivateUsage : m.PagefileUsage};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Options o;
+    long commands = 20000, ftdiCommands = 4000;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--commands")) o.commands = std::atol(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--ftdi-commands")) o.ftdiCommands = std::atol(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--seed")) o.seed = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--timeout")) o.timeoutMs = static_cast<unsigned>(std::atol(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--commands")) commands = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--ftdi-commands")) ftdiCommands = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--seed")) g_seed = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--timeout")) g_timeoutMs = static_cast<unsigned>(std::atol(argv[i + 1]));
     }
-    const std::string log = vxt::TempPath("soak.log");
-    // The D2XX library stays loaded for the whole run, as in a host that
-    // talks to FTDI devices all day.
-    vxt::ftdi::Query("devices");
-    // A short round of both first: what is made once per process (socket
-    // layer, application object, heap growth to its working size) then
-    // does not count as growth.
-    bool ok = TcpPhase(o, 60, log, false);
-    if (o.ftdiCommands > 0) ok = FtdiPhase(o, 30, log, false) && ok;
-    const Figures start = Measure();
-    ok = TcpPhase(o, o.commands, log, true) && ok;
-    if (o.ftdiCommands > 0) ok = FtdiPhase(o, o.ftdiCommands, log, true) && ok;
-    const Figures end = Measure();
-    std::printf("handles %lu -> %lu, private bytes %llu -> %llu\n", start.handles, end.handles, start.privateBytes,
-                end.privateBytes);
-    // Flat: a few handles of slack for the system's caches, and 4 MiB of
+    // A short round of both first (the D2XX library then stays loaded, as in
+    // a host that talks to FTDI devices all day): what is made once per
+    // process, and heap growth to its working size, is not growth.
+    bool ok = Phase(PortKind::Tcp, 60, false) && Phase(PortKind::Ftdi, 32, false);
+    const auto start = HandlesAndPrivateBytes();
+    ok = Phase(PortKind::Tcp, commands, true) && ok;
+    ok = (ftdiCommands <= 0 || Phase(PortKind::Ftdi, ftdiCommands, true)) && ok;
+    const auto end = HandlesAndPrivateBytes();
+    std::printf("handles %lu -> %lu, private bytes %llu -> %llu\n", start.first, end.first, start.second, end.second);
+    // Flat: a few handles of slack for the system's caches and 4 MiB of
     // private bytes, against hundreds of commands' worth of growth.
-    const bool flat = end.handles <= start.handles + 4 && end.privateBytes <= start.privateBytes + (4u << 20);
+    const bool flat = end.first <= start.first + 4 && end.second <= start.second + (4u << 20);
     if (!flat) std::printf("soak: the handle count or private bytes grew\n");
-    DeleteFileA(log.c_str());
     std::printf("%s\n", ok && flat ? "soak passed" : "soak FAILED");
     return ok && flat ? 0 : 1;
 }

@@ -9,11 +9,9 @@ namespace vxproc {
 
 // The folder of this test program (bin\), with a trailing backslash.
 std::wstring ExeFolder();
-// A folder of this test process's own, made on first use, with a trailing
-// backslash (process IDs come round again under Wine: never reused).
+// A folder of this process's own, made on first use, with a trailing
+// backslash; never one left by an earlier process (Wine reuses process IDs).
 std::wstring WorkFolder();
-std::string ReadText(const std::wstring& path);
-bool Exists(const std::wstring& path);
 
 struct Result {
     int exitCode = -1;  // -1: still running when the wait ended (then terminated)
@@ -29,8 +27,6 @@ public:
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
-
-    bool Started() const { return m_info.hProcess != nullptr; }
     Result Wait(DWORD timeoutMs);
     std::string OutputSoFar() const;
 
