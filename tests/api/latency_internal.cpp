@@ -1,8 +1,6 @@
-// Wake-ups, waits and races of the link, through the exports as linked from
-// the static core: only here can a test lengthen the poll wait (a lost
-// wake-up then stalls for a minute, not 100 ms, so no bound below is near a
-// real round trip) and make this program's allocations, the core's among
-// them, fail on demand. The tool is a loopback TCP peer of a few lines.
+// Wake-ups, waits and races of the link, through the exports linked from the
+// static core, where a test can lengthen the poll wait (a lost wake-up then
+// stalls a minute, far past any bound here) and make allocations fail.
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -19,12 +17,13 @@
 #include "api/command_exports.h"
 #include "api/download_exports.h"
 #include "api/lifecycle_exports.h"
+#include "engine/robot_tool.h"
 #include "engine/tick_source.h"
 #include "protocol/crc16.h"
 
-namespace {
-thread_local long t_allocationsLeft = -1;  // allocations before one fails; -1: none fails
-}
+// The replacements pair malloc with free; GCC cannot see that through them.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+static thread_local long t_allocationsLeft = -1;  // allocations before one fails; -1: none fails
 void* operator new(size_t size) {
     if (t_allocationsLeft == 0) throw std::bad_alloc();
     if (t_allocationsLeft > 0) --t_allocationsLeft;
@@ -130,9 +129,8 @@ TEST(Latency, EveryRoundTripEndsWithItsReplyNotWithAPollWait) {
 }
 
 // Each request brings one page and is abandoned: one failure each, so the
-// download gives up after eleven. A loop that looked between the abandonment
-// and the emptying of the expected pages was refused its next request and
-// ended "complete" with 11 of 40 pages.
+// download gives up after eleven, never ends "complete" with pages missing
+// (its next request refused while the abandoned one still expected pages).
 TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
     PollWait wait(5);  // short cycles: many abandonments to look between
     for (int run = 0; run < 40; ++run) {
@@ -174,6 +172,17 @@ TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
         if (n > 64) break;  // well past the allocations of ROBOT_Create
     }
     DeleteFileA("latency_internal.log");
+}
+
+// The keep-alive is queued by the worker itself, in the cycle that finds the
+// link idle for the period; the next cycle must send it, not wait first.
+TEST(Latency, AKeepAliveLeavesTheWorkEventSet) {
+    struct Robot : CRobotTool {
+        bool WorkQueued() { return WaitForSingleObject(m_workEvent, 0) == WAIT_OBJECT_0; }
+    } robot;
+    robot.SetKeepAlive(true);
+    robot.Transmit(kKeepAlivePeriodMs);  // no port: idle for the whole period
+    EXPECT_TRUE(robot.WorkQueued());
 }
 
 // A host that stops its robot from its own DllMain holds the loader lock:
