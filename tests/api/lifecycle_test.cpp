@@ -144,7 +144,9 @@ TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
     for (int i = 0; i < 10; ++i) cycle();
     const unsigned long before = CountProcessHandles();
     for (int i = 0; i < 500; ++i) cycle();
-    EXPECT_EQ(CountProcessHandles(), before);
+    // A handle kept per cycle shows as 500 more; the few that other threads
+    // of this program open or close meanwhile are not the library's.
+    EXPECT_LT(CountProcessHandles(), before + 20);
 }
 
 // ---- Attaching ---------------------------------------------------------------------
