@@ -19,22 +19,39 @@ template <typename Attach>
 void AttachWhileStopped(CRobotTool* robot, Attach attach) {
     const bool wasPolling = robot->IsPolling();
     if (wasPolling) robot->StopPolling();
-    attach();
+    try {
+        attach();
+    } catch (...) {
+        if (wasPolling) robot->StartPolling();
+        throw;
+    }
     if (wasPolling) robot->StartPolling();
+}
+
+// A new port object that setUp opened (and attached), or null: when setUp
+// says no, or when memory runs out (the constructors allocate the buffers
+// with throwing new), which leaves the robot object as it was.
+template <typename Port, typename SetUp>
+Port* NewPort(SetUp setUp) {
+    Port* port = nullptr;
+    try {
+        port = new Port();
+        if (setUp(*port)) return port;
+    } catch (const std::bad_alloc&) {
+    }
+    delete port;
+    return nullptr;
 }
 
 template <typename Open>
 PortHandle AttachFtdi(RobotHandle handle, Open open) {
     CRobotTool* robot = RobotFromHandle(handle);
     if (!robot) return nullptr;
-    CFTDIPort* port = new (std::nothrow) CFTDIPort();
-    if (!port) return nullptr;
-    if (!open(*port)) {
-        delete port;
-        return nullptr;
-    }
-    AttachWhileStopped(robot, [&] { robot->AttachFTDIPort(port); });
-    return port;
+    return NewPort<CFTDIPort>([&](CFTDIPort& port) {
+        if (!open(port)) return false;
+        AttachWhileStopped(robot, [&] { robot->AttachFTDIPort(&port); });
+        return true;
+    });
 }
 
 } // namespace
@@ -43,14 +60,12 @@ PortHandle __stdcall ROBOT_AttachSerialPort(RobotHandle handle, int comPort) {
     VX_MANAGE_STATE();
     CRobotTool* robot = RobotFromHandle(handle);
     if (!robot) return nullptr;
-    CSerialPort* port = new (std::nothrow) CSerialPort();
-    if (!port) return nullptr;
-    if (port->Open(static_cast<unsigned int>(comPort), kLinkBaudRate) != 0) {
-        delete port;
-        return nullptr;
-    }
-    AttachWhileStopped(robot, [&] { robot->AttachSerialPort(port); });
-    port->StartPolling();
+    CSerialPort* port = NewPort<CSerialPort>([&](CSerialPort& opened) {
+        if (opened.Open(static_cast<unsigned int>(comPort), kLinkBaudRate) != 0) return false;
+        AttachWhileStopped(robot, [&] { robot->AttachSerialPort(&opened); });
+        return true;
+    });
+    if (port) port->StartPolling();
     return port;
 }
 
@@ -90,26 +105,25 @@ PortHandle __stdcall ROBOT_AttachTcpPort(RobotHandle handle, const wchar_t* host
     VX_MANAGE_STATE();
     CRobotTool* robot = RobotFromHandle(handle);
     if (!robot) return nullptr;
-    CTCPPort* port = new (std::nothrow) CTCPPort();
-    if (!port) return nullptr;
-    HANDLE connected = port->GetConnectEvent();
-    port->Open(host ? host : L"", tcpPort);
-    if (connectMs == 0) return port;  // not attached: the host waits its own way
-
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < connectMs) {
-        if (!PumpPendingMessages()) break;  // the quit message ends the wait
-        if (WaitForSingleObject(connected, 0) == WAIT_OBJECT_0 && port->IsOpen()) {
-            AttachWhileStopped(robot, [&] { robot->AttachTcpPort(port); });
-            return port;
+    return NewPort<CTCPPort>([&](CTCPPort& port) {
+        HANDLE connected = port.GetConnectEvent();
+        port.Open(host ? host : L"", tcpPort);
+        if (connectMs == 0) return true;  // not attached: the host waits its own way
+        const DWORD start = GetTickCount();
+        for (;;) {
+            if (!PumpPendingMessages()) return false;  // the quit message ends the wait
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= connectMs) return false;
+            // The notifications come as messages: wake when one is queued or
+            // the attempt has reported its outcome (set while they ran).
+            const DWORD woke =
+                MsgWaitForMultipleObjectsEx(1, &connected, connectMs - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            if (woke == WAIT_OBJECT_0 && port.IsOpen()) {
+                AttachWhileStopped(robot, [&] { robot->AttachTcpPort(&port); });
+                return true;
+            }
         }
-        // The notifications come as messages: sleep until one is queued (or
-        // a moment passes) instead of spinning a processor. Not on the
-        // connect event itself: it resets when a wait takes it.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    delete port;
-    return nullptr;
+    });
 }
 
 BOOL __stdcall ReleaseTcpPort(PortHandle port) {

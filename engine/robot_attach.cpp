@@ -17,9 +17,10 @@ std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CTCPPort* port) {
     return std::unique_ptr<LinkTransport>(new TcpTransport(port, *this));
 }
 
-std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CFTDIPort* port) {
+std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CFTDIPort* port, HANDLE rxEvent) {
+    std::unique_ptr<LinkTransport> transport(new FtdiTransport(port, rxEvent, *this));
     // The driver signals the receive event whenever characters arrive; the
     // poll cycle waits on it.
-    if (m_ftdiEvent) port->SetEventNotification(kFtEventRxChar, m_ftdiEvent);
-    return std::unique_ptr<LinkTransport>(new FtdiTransport(port, m_ftdiEvent, *this));
+    if (rxEvent) port->SetEventNotification(kFtEventRxChar, rxEvent);
+    return transport;
 }

@@ -211,23 +211,35 @@ void CRobotBase::ReleaseWaiters() {
     while (m_activeWaiters > 0) Sleep(1);
 }
 
+// Each attach makes the port's adapter before it changes anything, so that
+// running out of memory leaves the robot object as it was.
 void CRobotBase::AttachSerialPort(CSerialPort* port) {
+    std::unique_ptr<LinkTransport> transport = port ? MakeTransport(port) : nullptr;
     Detach();
     m_serialPort = port;
-    if (port) m_transport = MakeTransport(port);
+    m_transport = std::move(transport);
 }
 
 void CRobotBase::AttachTcpPort(CTCPPort* port) {
+    std::unique_ptr<LinkTransport> transport = port ? MakeTransport(port) : nullptr;
     Detach();
     m_tcpPort = port;
-    if (port) m_transport = MakeTransport(port);
+    m_transport = std::move(transport);
 }
 
 void CRobotBase::AttachFTDIPort(CFTDIPort* port) {
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::unique_ptr<LinkTransport> transport;
+    try {
+        if (port) transport = MakeTransport(port, event);
+    } catch (...) {
+        if (event) CloseHandle(event);
+        throw;
+    }
     Detach();
     m_ftdiPort = port;
-    m_ftdiEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (port) m_transport = MakeTransport(port);
+    m_ftdiEvent = event;
+    m_transport = std::move(transport);
 }
 
 void CRobotBase::SetLog(std::ofstream* log) {

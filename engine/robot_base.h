@@ -115,7 +115,8 @@ private:
     // Makes the adapter for the port just attached (robot_attach.cpp).
     static std::unique_ptr<LinkTransport> MakeTransport(CSerialPort* port);
     std::unique_ptr<LinkTransport> MakeTransport(CTCPPort* port);
-    std::unique_ptr<LinkTransport> MakeTransport(CFTDIPort* port);
+    // rxEvent: the FTDI receive event the driver is to signal.
+    std::unique_ptr<LinkTransport> MakeTransport(CFTDIPort* port, HANDLE rxEvent);
 
     // Keeps log lines of host threads and the worker from interleaving.
     CLockable m_logLock;

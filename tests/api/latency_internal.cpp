@@ -167,6 +167,9 @@ TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
             long id = -1;
             EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { id = ROBOT_SendCommand(robot, L"a1b2c3d4"); }));
             EXPECT_NE(id, -1);
+            PortHandle port = nullptr;  // not attached (no wait): released by the host
+            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { port = ROBOT_AttachTcpPort(robot, L"127.0.0.1", 1, 0); }));
+            if (port) ReleaseTcpPort(port);
         }
         ROBOT_Destroy(robot);
         if (n > 64) break;  // well past the allocations of ROBOT_Create
