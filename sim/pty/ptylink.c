@@ -27,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -81,6 +82,10 @@ static void write_state(const char* path, int slave, int com, int port, char* la
     int rate = 0;
     for (size_t i = 0; i < sizeof rates / sizeof rates[0]; ++i)
         if (cfgetospeed(&t) == rates[i].code) rate = rates[i].rate;
+    /* A rate set as a plain number (termios2, as newer Wine does) is read
+     * back the same way. */
+    struct { tcflag_t iflag, oflag, cflag, lflag; cc_t line, cc[19]; speed_t ispeed, ospeed; } t2;
+    if (ioctl(slave, _IOR('T', 0x2A, t2), &t2) == 0 && t2.ospeed) rate = (int)t2.ospeed;
     const int bits = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
     char text[128];
     snprintf(text, sizeof text, "COM%d %d %d %d%c%d\n", com, port, rate, bits,
