@@ -106,7 +106,9 @@ TEST(Download, EveryLinkAsksInRunsOf64AndOnlyFtdiChangesRate) {
         const bool ftdi = kind == PortKind::Ftdi;
         // Paced, the simulated FTDI line garbles whatever is sent while device
         // and tool disagree on the rate: a switch too early or too late shows.
-        if (ftdi) ASSERT_EQ(ftdi::Control("pacing=on"), 0);
+        if (ftdi) {
+            ASSERT_EQ(ftdi::Control("pacing=on"), 0);
+        }
         const long long garbled = ftdi ? ftdi::Query("garbledtotool") + ftdi::Query("garbledtohost") : 0;
         // The pty under a Wine COM port was seen to lose and repeat bytes under
         // load: a few pages there, compared as a set (a page asked for again
@@ -160,8 +162,9 @@ TEST(Download, RowsBecomeRunsWithoutGapsOrRepeats) {
         EXPECT_EQ(m.Pages(), c.pages);
         const std::string log = rig.Log();
         EXPECT_EQ(PageReads(log), c.reads);
-        if (c.reads.size() == 2)
+        if (c.reads.size() == 2) {
             EXPECT_EQ(Count(log, "Unread pages remaining.  Reissue request for 1 pages starting at page 7\r\n"), 1u);
+        }
         if (!c.pages.empty()) continue;
         // Nothing wanted: the download finishes with an empty page list.
         Array list(PageRuns(c.runs));

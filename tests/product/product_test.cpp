@@ -155,7 +155,7 @@ TEST(Vornexctl, RefusalsSayWhyInOneLineAndSendNothing) {
         const Result r = Ctl(c.args, 30000);
         EXPECT_EQ(r.exitCode, c.code) << r.err;
         EXPECT_EQ(FirstLine(r.err).substr(0, c.reason.size()), c.reason);
-        if (c.code == 2) EXPECT_TRUE(Has(r.err, "usage: vornexctl"));
+        EXPECT_EQ(Has(r.err, "usage: vornexctl"), c.code == 2) << r.err;
     }
     EXPECT_EQ(link.sim.CommandCount(), 0u);
     FtdiForChildren ftdi;
