@@ -181,11 +181,21 @@ TEST(Download, TripleFramesGiveThreeRowsAndStayWholeInThePageList) {
     Rig rig(PortKind::Tcp);
     ASSERT_TRUE(rig.Sim()->Configure("triple=on"));
     // The rows rebuilt from sum-checked triple frames carry CRCs of their own.
-    SAFEARRAY* held = Bytes({1, 2, 3});
+    // The array already in out is the host's: destroying it would release
+    // the object it holds.
+    struct Counted : IUnknown {
+        ULONG refs = 1;
+        HRESULT __stdcall QueryInterface(REFIID, void** p) override { return *p = this, AddRef(), S_OK; }
+        ULONG __stdcall AddRef() override { return ++refs; }
+        ULONG __stdcall Release() override { return --refs; }
+    } object;
+    SAFEARRAY* held = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
+    LONG first = 0;
+    SafeArrayPutElement(held, &first, static_cast<IUnknown*>(&object));
     Array pages(PageRuns({{0x100, 2}})), out(held);
     ASSERT_EQ(ROBOT_ReadToolMemory(rig.robot(), pages.out(), 38400, kPatientMs, kSumCheck, out.out()), 6);
-    EXPECT_EQ(BytesOf(held), (std::vector<uint8_t>{1, 2, 3}));  // the host's array, left alone
-    EXPECT_EQ(SafeArrayDestroy(held), S_OK);
+    EXPECT_EQ(object.refs, 2u);
+    SafeArrayDestroy(held);
     const uint32_t rowPages[6] = {0x100, 0x900, 0x1100, 0x101, 0x901, 0x1101};
     for (long r = 0; r < 6; ++r) {
         std::vector<uint8_t> row;
