@@ -37,10 +37,7 @@ static int Socket(unsigned port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     CHECK(window && s != INVALID_SOCKET);
     CHECK(WSAAsyncSelect(s, window, WM_APP, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == 0);
-    struct sockaddr_in to = {0};
-    to.sin_family = AF_INET;
-    to.sin_port = htons((u_short)port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in to = {AF_INET, htons((u_short)port), {{{127, 0, 0, 1}}}, {0}};
     connect(s, (struct sockaddr*)&to, sizeof to);
     static const char ask[] = "\xA5\x5A\x00\x03\xBE\x09\x41\x56\xFA\xAF";  /* tool information */
     int sent = 0, got = 0;
@@ -57,17 +54,13 @@ static int Socket(unsigned port) {
     }
     closesocket(s);
     DestroyWindow(window);
-    WSACleanup();
-    CHECK(sent && got);
+    CHECK(sent && got && WSACleanup() == 0);
     return 0;
 }
 
 int main(int argc, char** argv) {
-    const unsigned port = argc > 2 ? (unsigned)atoi(argv[2]) : 0;
-    int rc = 2;
-    if (argc > 3 && !strcmp(argv[1], "tcp")) rc = Tcp(port, argv[3]);
-    else if (argc > 2 && !strcmp(argv[1], "socket")) rc = Socket(port);
-    else printf("usage: exit_host tcp PORT LOG | socket PORT\n");
+    if (argc < 3) return 2;
+    const int rc = !strcmp(argv[1], "tcp") && argc > 3 ? Tcp(atoi(argv[2]), argv[3]) : Socket(atoi(argv[2]));
     fflush(stdout);
     return rc;
 }
