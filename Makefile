@@ -46,7 +46,7 @@ test: build
 
 # Builds only what the demo runs: the DLL, vornexctl and vornex-sim.
 demo:
-	@sh scripts/setup $(DEMO_ARCH)
+	@sh scripts/setup $(DEMO_ARCH) demo
 	$(MAKE) --no-print-directory build-$(DEMO_ARCH) TARGETS="--target vornexctl"
 	sh scripts/run-demo $(BUILD) $(DEMO_ARCH)
 
