@@ -19,14 +19,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(rig.Attached()); }
     ROBOT_HANDLE robot() const { return rig.robot(); }
     vxsim::SimServer& sim() { return *rig.Sim(); }
-    long SendBytes(SAFEARRAY* bytes, long kind) {
-        Array array(bytes);
-        return ROBOT_SendCommandBytes(robot(), array.out(), kind);
-    }
-    long Write(SAFEARRAY* bytes, long length) {
-        Array array(bytes);
-        return ROBOT_WriteToPort(robot(), array.out(), length);
-    }
+    long SendBytes(SAFEARRAY* bytes, long kind) { Array a(bytes); return ROBOT_SendCommandBytes(robot(), a.out(), kind); }
+    long Write(SAFEARRAY* bytes, long length) { Array a(bytes); return ROBOT_WriteToPort(robot(), a.out(), length); }
     std::vector<uint8_t> Reply(long id) {
         Array reply;
         return ROBOT_WaitReplyBytes(robot(), id, 5000, reply.out()) > 0 ? BytesOf(reply.get()) : std::vector<uint8_t>();
@@ -46,11 +40,9 @@ TEST(FirstCommand, IdIsOneAndIdsAreSharedByEveryRobot) {
         return;
     }
     ROBOT_HANDLE a = ROBOT_Create(), b = ROBOT_Create();
-    EXPECT_EQ(ROBOT_SendCommand(a, L"0101"), 1);
-    EXPECT_EQ(ROBOT_SendCommand(b, L"0202"), 2);
-    EXPECT_EQ(ROBOT_SendCommand(a, L"0303"), 3);
-    ROBOT_Destroy(a);
-    ROBOT_Destroy(b);
+    const std::vector<long> ids = {ROBOT_SendCommand(a, L"0101"), ROBOT_SendCommand(b, L"0202"), ROBOT_SendCommand(a, L"0303")};
+    EXPECT_EQ(ids, (std::vector<long>{1, 2, 3}));
+    ROBOT_Destroy(a), ROBOT_Destroy(b);
 }
 
 TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBound) {
@@ -73,8 +65,7 @@ TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBound) {
         EXPECT_EQ(sim().Commands().back(), c.payload);
         CRobotCommand* record = ROBOT_GetReply(robot(), id);
         ASSERT_NE(record, nullptr);
-        EXPECT_EQ(record->GetCommand(), eStandard);
-        EXPECT_FALSE(record->IsAddressed());
+        EXPECT_TRUE(record->GetCommand() == eStandard && !record->IsAddressed());
         EXPECT_TRUE(ROBOT_DeleteReply(robot(), id));
     }
 }
@@ -178,9 +169,7 @@ TEST_F(Commands, OnePartIsAByteVectorThatReplacesTheHostsArray) {
     ASSERT_EQ(rig.Wait(id), 12);
     Array reply(Bytes({1, 2, 3}));
     EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, reply.out()), static_cast<long>(frame.size()));
-    EXPECT_EQ(TypeOf(reply.get()), VT_I1);
-    EXPECT_EQ(DimsOf(reply.get()), 1u);
-    EXPECT_TRUE(LowerBoundsAreZero(reply.get()));
+    EXPECT_EQ(Shape(reply.get()), "I1[0..11]");
     EXPECT_EQ(BytesOf(reply.get()), frame);
     Array again;  // fetching does not delete
     EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, again.out()), static_cast<long>(frame.size()));
@@ -198,11 +187,7 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
     ASSERT_EQ(rig.Wait(id, 10000), 272);
     Array matrix(Bytes({1}));
     EXPECT_EQ(ROBOT_GetReplyBytes(robot(), id, matrix.out()), 272);
-    EXPECT_EQ(TypeOf(matrix.get()), VT_UI1);
-    ASSERT_EQ(DimsOf(matrix.get()), 2u);
-    EXPECT_TRUE(LowerBoundsAreZero(matrix.get()));
-    EXPECT_EQ(CountOf(matrix.get(), 1), 272);
-    EXPECT_EQ(CountOf(matrix.get(), 2), 3);
+    ASSERT_EQ(Shape(matrix.get()), "UI1[0..271][0..2]");
     for (long k = 0; k < 3; ++k) {
         const std::vector<uint8_t> page = vxsim::BuildPageFrame(0x10 + static_cast<uint32_t>(k), static_cast<uint8_t>(k), false);
         for (long j = 0; j < 272; ++j) ASSERT_EQ(At(matrix.get(), j, k), page[static_cast<size_t>(j)]) << j << "," << k;
@@ -221,7 +206,7 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
     ASSERT_TRUE(WaitUntil([&] { return (record = ROBOT_GetReply(r, two)) && record->IsReplyComplete(); }, 8000));
     Array padded;
     EXPECT_EQ(ROBOT_GetReplyBytes(r, two, padded.out()), 272);
-    EXPECT_EQ(CountOf(padded.get(), 2), 2);
+    ASSERT_EQ(Shape(padded.get()), "UI1[0..271][0..1]");
     for (long j = 0; j < 272; ++j) {
         ASSERT_EQ(At(padded.get(), j, 0), whole[static_cast<size_t>(j)]);
         ASSERT_EQ(At(padded.get(), j, 1), j < static_cast<long>(shortFrame.size()) ? shortFrame[static_cast<size_t>(j)] : 0);
@@ -229,8 +214,7 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
     // ROBOT_WaitReplyBytes gives the part under the walk only (none before a walk).
     Array single(Bytes({9}));
     EXPECT_EQ(ROBOT_WaitReplyBytes(r, two, 1000, single.out()), 0);
-    EXPECT_EQ(TypeOf(single.get()), VT_I1);
-    EXPECT_EQ(CountOf(single.get(), 1), 0);
+    EXPECT_EQ(Shape(single.get()), "I1[0..-1]");
     ASSERT_TRUE(record->StartReplyWalk());
     ASSERT_TRUE(record->NextReply());
     EXPECT_EQ(ROBOT_WaitReplyBytes(r, two, 1000, single.out()), static_cast<long>(shortFrame.size()));
@@ -283,5 +267,4 @@ TEST(CommandsFtdi, WaitReplyBytesWaitsForTheReplyItself) {
     EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 5000, reply.out()), 12);
     Array again;  // no TCP port: 0 ms still returns a reply that is there
     EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 0, again.out()), 12);
-    EXPECT_EQ(BytesOf(again.get()), ReplyFrame(kPayload));
 }

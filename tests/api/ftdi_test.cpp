@@ -52,18 +52,16 @@ TEST_F(Ftdi, AttachByDescriptionLocationOrIndexOpensAt38400EightNOne) {
         ASSERT_NE(port, nullptr);
         EXPECT_TRUE(Open(0));
         EXPECT_EQ(FTDI_GetLocID(port), c.location);
-        EXPECT_EQ(Query(0, "devicerate"), 38400);
-        EXPECT_EQ(Query(0, "format8n1"), 1);
-        EXPECT_EQ(Query(0, "readtimeout"), 100);
-        EXPECT_EQ(Query(0, "writetimeout"), 100);
+        for (const auto& q : std::initializer_list<std::pair<const char*, long long>>{
+                 {"devicerate", 38400}, {"format8n1", 1}, {"readtimeout", 100}, {"writetimeout", 100}})
+            EXPECT_EQ(Query(0, q.first), q.second) << q.first;
         EXPECT_GE(Query(0, "purges"), 1);
         ROBOT_StartPolling(robot);
         Array reply;
-        const long id = ROBOT_SendCommand(robot, L"BE010203");
-        EXPECT_EQ(ROBOT_WaitReplyBytes(robot, id, 5000, reply.out()), 12);
+        EXPECT_EQ(ROBOT_WaitReplyBytes(robot, ROBOT_SendCommand(robot, L"BE010203"), 5000, reply.out()), 12);
         ROBOT_StopPolling(robot);
         ROBOT_Destroy(robot);
-        EXPECT_TRUE(FTDI_Release(port));
+        EXPECT_EQ(FTDI_Release(port), 1);
         EXPECT_FALSE(Open(0));
     }
 }
@@ -93,7 +91,7 @@ TEST_F(Ftdi, SecondAttachLeavesTheFirstDeviceOpenUntilReleased) {
     EXPECT_TRUE(ReleaseFTDIDevice(second));
 }
 
-TEST_F(Ftdi, FindMatchesAPrefixInAnyCaseWhileOpenWantsTheWholeDescription) {
+TEST_F(Ftdi, FindMatchesAPrefixOpenWantsTheWholeDescriptionAndPassesBusyDevicesOver) {
     PORT_HANDLE carrier = Carrier(3);
     ASSERT_NE(carrier, nullptr);
     CFTDIPort& port = VornexFtdiPort(carrier);
@@ -116,16 +114,11 @@ TEST_F(Ftdi, FindMatchesAPrefixInAnyCaseWhileOpenWantsTheWholeDescription) {
     EXPECT_EQ(FTDI_GetLocID(carrier), 0);
     EXPECT_TRUE(FTDI_Open(carrier, L"Spare Tool"));
     EXPECT_EQ(FTDI_GetLocID(carrier), 0x4044);
-}
-
-TEST_F(Ftdi, BusyDevicesArePassedOverAndLocationIdsFollowTheOpen) {
+    // Busy devices are passed over; location IDs follow the open.
     ASSERT_NE(Carrier(1), nullptr);  // the first "Twin Tool"
-    PORT_HANDLE twin = Carrier([](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); });
-    ASSERT_NE(twin, nullptr);
-    EXPECT_EQ(FTDI_GetLocID(twin), 0x3033);
-    EXPECT_EQ(Carrier([](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); }), nullptr);
-    PORT_HANDLE carrier = Carrier(3);
-    CFTDIPort& port = VornexFtdiPort(carrier);
+    auto twin = [](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); };
+    EXPECT_EQ(FTDI_GetLocID(Carrier(twin)), 0x3033);
+    EXPECT_EQ(Carrier(twin), nullptr);
     EXPECT_TRUE(OpenFTDIDeviceByLoc(port, 0x1011));
     EXPECT_EQ(FTDI_GetLocID(carrier), 0x1011);
     EXPECT_FALSE(Open(3));  // the earlier device was closed first
@@ -144,13 +137,8 @@ TEST_F(Ftdi, EnumerateListsEveryDeviceThatCanBeOpened) {
     for (int i = 0; i < 4; ++i) EXPECT_FALSE(Open(i)) << i;  // each closed again
     ASSERT_NE(Carrier(1), nullptr);
     EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 3);
-    for (SAFEARRAY* a : {descriptions.get(), coms.get(), indexes.get(), locations.get(), serials.get()}) {
-        EXPECT_EQ(DimsOf(a), 1u);
-        EXPECT_TRUE(LowerBoundsAreZero(a));
-    }
-    EXPECT_EQ(TypeOf(descriptions.get()), VT_BSTR);
-    EXPECT_EQ(TypeOf(serials.get()), VT_BSTR);
-    for (SAFEARRAY* a : {coms.get(), indexes.get(), locations.get()}) EXPECT_EQ(TypeOf(a), VT_INT);
+    for (SAFEARRAY* a : {descriptions.get(), serials.get()}) EXPECT_EQ(Shape(a), "BSTR[0..2]");
+    for (SAFEARRAY* a : {coms.get(), indexes.get(), locations.get()}) EXPECT_EQ(Shape(a), "INT[0..2]");
     EXPECT_EQ(StringsOf(descriptions.get()), (std::vector<std::wstring>{L"Vornex Sim Tool", L"Twin Tool", L"Spare Tool"}));
     EXPECT_EQ(StringsOf(serials.get()), (std::vector<std::wstring>{L"VXS00001", L"VXS00003", L"VXS00004"}));
     EXPECT_EQ(LongsOf(coms.get()), (std::vector<long>{9, 11, -1}));
@@ -159,24 +147,18 @@ TEST_F(Ftdi, EnumerateListsEveryDeviceThatCanBeOpened) {
     EXPECT_TRUE(Open(1));  // the open one was not disturbed
     Array strings(Bytes({1, 2}));
     EXPECT_EQ(FTDI_GetDeviceStrings(strings.out()), 4);  // lists the open one too
-    EXPECT_EQ(TypeOf(strings.get()), VT_BSTR);
-    EXPECT_TRUE(LowerBoundsAreZero(strings.get()));
+    EXPECT_EQ(Shape(strings.get()), "BSTR[0..3]");
     EXPECT_EQ(StringsOf(strings.get()), kDescriptions);
     EXPECT_EQ(FTDI_GetLibraryVersion(), 2 * 65536 + 8 * 256 + 14);
     EXPECT_EQ(FTDI_GetDriverStatus(), 0);  // no FTSER2K service here
 }
 
 TEST_F(Ftdi, WithNoDevicesEnumerateEmptiesTheArraysAndDeviceStringsLeavesThemAlone) {
-    ASSERT_TRUE(ftdi::SetDevices(""));
+    ASSERT_EQ(ftdi::Control("devices "), 0);
     Array descriptions(Bytes({1})), coms(Bytes({2})), indexes(Bytes({3})), locations(Bytes({4})), serials(Bytes({5}));
     EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 0);
-    for (SAFEARRAY* a : {descriptions.get(), coms.get(), indexes.get(), locations.get(), serials.get()}) {
-        ASSERT_NE(a, nullptr);
-        EXPECT_EQ(CountOf(a, 1), 0);
-        EXPECT_TRUE(LowerBoundsAreZero(a));
-    }
-    EXPECT_EQ(TypeOf(descriptions.get()), VT_BSTR);
-    EXPECT_EQ(TypeOf(indexes.get()), VT_INT);
+    for (SAFEARRAY* a : {descriptions.get(), serials.get()}) EXPECT_EQ(Shape(a), "BSTR[0..-1]");
+    for (SAFEARRAY* a : {coms.get(), indexes.get(), locations.get()}) EXPECT_EQ(Shape(a), "INT[0..-1]");
     Array held(Bytes({7, 8, 9}));
     SAFEARRAY* const heldArray = held.get();
     EXPECT_EQ(FTDI_GetDeviceStrings(held.out()), 0);
@@ -192,7 +174,7 @@ TEST_F(Ftdi, MoreThanTenDevicesOverrunNoDescriptionBuffer) {
                  " location=0x" + std::to_string(5000 + i) + " com=none|";
         names.push_back(L"Tool " + std::to_wstring(100 + i));
     }
-    ASSERT_TRUE(ftdi::SetDevices(lines));
+    ASSERT_EQ(ftdi::Control("devices " + lines), 0);
     ASSERT_EQ(ftdi::Query("devices"), 12);
     Array strings;
     const long listed = FTDI_GetDeviceStrings(strings.out());
@@ -219,11 +201,9 @@ TEST_F(Ftdi, SettersAndResetsReachTheDevice) {
         EXPECT_EQ(Query(3, c.query), static_cast<long long>(c.value));
     }
     EXPECT_EQ(SetFTDIUSBParameters(port, 8192, 1024), 0u);
-    EXPECT_EQ(Query(3, "usbin"), 8192);
-    EXPECT_EQ(Query(3, "usbout"), 1024);
+    EXPECT_EQ(std::make_pair(Query(3, "usbin"), Query(3, "usbout")), std::make_pair(8192LL, 1024LL));
     EXPECT_EQ(FTDI_SetUSBParameters(port, 4096, 2048), 0u);
-    EXPECT_EQ(Query(3, "usbin"), 4096);
-    EXPECT_EQ(Query(3, "usbout"), 2048);
+    EXPECT_EQ(std::make_pair(Query(3, "usbin"), Query(3, "usbout")), std::make_pair(4096LL, 2048LL));
     const long long resets = Query(3, "resets"), cycles = Query(3, "cycles");
     EXPECT_EQ(FTDI_ResetDevice(port), 0);
     EXPECT_EQ(Query(3, "resets"), resets + 1);

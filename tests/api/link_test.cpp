@@ -3,6 +3,7 @@
 // behaviour peculiar to one kind of port.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "sim/page_pattern.h"
@@ -11,12 +12,6 @@
 using namespace vxt;
 
 namespace {
-
-std::vector<uint8_t> Hex(const std::string& text) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 class Link : public ::testing::TestWithParam<PortKind> {
 protected:
@@ -33,43 +28,23 @@ protected:
 INSTANTIATE_TEST_SUITE_P(EveryPort, Link, ::testing::ValuesIn(kEveryPort),
                          [](const ::testing::TestParamInfo<PortKind>& info) { return Name(info.param); });
 
+// The frames themselves are the wire tests' (native); here they reach each port whole.
 TEST_P(Link, FramesGoOnTheWireByteForByte) {
     ROBOT_SetTimeout(rig->robot(), 300);
-    struct Case { const wchar_t* text; const char* wire; bool answered; };
-    const std::string preamble(190, 'a');  // 95 x A5 then 00
-    const Case cases[] = {
-        {L"BE09", "a55a0003be094156faaf", true},        // tool info: after its preamble
-        {L"be71", "a55a0003be71412efaaf", false},
-        {L"be2b0100", "a55a0004be2b0100847efaaf", false},
-        {L"0a0b0", nullptr, true},                     // odd and long texts: framed from their length
-    };
-    for (const Case& c : cases) {
-        rig->ClearToolReceived();
-        std::vector<uint8_t> wire = c.wire ? Hex(c.wire) : FrameOf(c.text);
-        if (wire[4] == 0xBE && wire[5] == 0x09) {
-            std::vector<uint8_t> all = ToolInfoPreamble();
-            all.insert(all.end(), wire.begin(), wire.end());
-            wire = all;
-        }
-        const long id = rig->Send(c.text);
-        EXPECT_EQ(rig->Wait(id) > 0, c.answered) << Name(GetParam());
-        EXPECT_TRUE(rig->WaitToolReceived(wire)) << rig->ToolReceived().size() << " bytes";
-    }
+    std::vector<uint8_t> info = {0x00, 0xA5, 0x5A, 0x00, 0x03, 0xBE, 0x09, 0x41, 0x56, 0xFA, 0xAF};
+    info.insert(info.begin(), 95, 0xA5);  // tool info: after its preamble, 95 x A5 then 00
     const std::wstring longText(1100, L'5');  // 550 bytes: the length byte wraps
-    rig->ClearToolReceived();
-    rig->Send(longText);
-    const std::vector<uint8_t> big = FrameOf(longText);
-    ASSERT_EQ(big.size(), 558u);
-    EXPECT_EQ(big[3], (1100 / 4 + 2) & 0xFF);
-    EXPECT_TRUE(rig->WaitToolReceived(big));
+    for (const std::wstring& text : {std::wstring(L"BE09"), std::wstring(L"0a0b0"), longText}) {
+        rig->ClearToolReceived();
+        EXPECT_EQ(rig->Wait(rig->Send(text)) > 0, text.size() < 10) << Name(GetParam());
+        EXPECT_TRUE(rig->WaitToolReceived(text == L"BE09" ? info : FrameOf(text))) << rig->ToolReceived().size() << " bytes";
+    }
 }
 
 TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
     std::vector<uint8_t> info;
     ASSERT_EQ(rig->Wait(ROBOT_GetToolInfo(rig->robot()), 5000, &info), 10);
-    EXPECT_EQ(info[0], '9');
-    EXPECT_EQ(info[4], 'V');
-    EXPECT_EQ(info[6], '.');
+    EXPECT_EQ(std::string(info.begin(), info.end()), "9.1.V1.0.0");
     rig->ClearToolReceived();
     long ids[5];
     std::vector<uint8_t> wire;
@@ -207,29 +182,35 @@ TEST(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
     ftdi::Control("txstuck off");
 }
 
+// Page reads return to 38400 after their last page; an answered rate command
+// (kind 3: 38400, kind 4: 76800) leaves its rate, an unanswered one the other.
 TEST(LinkFtdi, RateChangesAndTheirFallbacks) {
     Rig rig(PortKind::Ftdi);
     ASSERT_TRUE(rig.Attached());
-    // A page read at 153600 switches the device and sets it back after the last page.
-    EXPECT_EQ(rig.Wait(ROBOT_ReadFlashPages(rig.robot(), 0, 2, 153600, 1, nullptr), 8000), 272);
-    EXPECT_TRUE(rig.WaitLog("**** Changing baud rate to38400\r\n")) << rig.Log();
-    EXPECT_EQ(ftdi::Query("devicerate"), 38400);
-    // Rate commands and page reads that go unanswered fall back.
     ROBOT_SetTimeout(rig.robot(), 300);
-    ASSERT_EQ(ftdi::Control("fault be2c:noreply be4d:noreply"), 0);
-    Array to38400(Bytes({0xBE, 0x2C, 0x01, 0x00})), to76800(Bytes({0xBE, 0x2C, 0x02, 0x00}));
-    EXPECT_EQ(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to38400.out(), 3)), -1);
-    EXPECT_TRUE(rig.WaitLog("****6 Changing baud rate to76800\r\n")) << rig.Log();
-    EXPECT_EQ(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to76800.out(), 4)), -1);
-    EXPECT_EQ(rig.Wait(ROBOT_ReadFlashPages(rig.robot(), 0, 1, 230400, 1, nullptr)), -1);
-    const std::string log = rig.Log();
-    const size_t first = log.find("****5 Changing baud rate to38400\r\n");
-    ASSERT_NE(first, std::string::npos) << log;
-    EXPECT_NE(log.find("****5 Changing baud rate to38400\r\n", first + 1), std::string::npos) << log;
-    EXPECT_EQ(ftdi::Query("devicerate"), 38400);
-    ASSERT_EQ(ftdi::Control("nofaults"), 0);
-    EXPECT_GT(rig.Wait(ROBOT_SendCommandBytes(rig.robot(), to76800.out(), 4)), 0);
-    EXPECT_EQ(ftdi::Query("devicerate"), 76800);  // answered: the new rate stays
+    ROBOT_HANDLE r = rig.robot();
+    const std::vector<uint8_t> to38400 = {0xBE, 0x2C, 0x01, 0x00}, to76800 = {0xBE, 0x2C, 0x02, 0x00};
+    auto rateCommand = [r](std::vector<uint8_t> bytes, long kind) { Array a(Bytes(bytes)); return ROBOT_SendCommandBytes(r, a.out(), kind); };
+    struct Case { std::function<long()> send; const char* fault; long size; long long rate; const char* line; };
+    const Case cases[] = {
+        {[r] { return ROBOT_ReadFlashPages(r, 0, 2, 153600, 1, nullptr); }, "", 272, 38400, "**** Changing baud rate to38400"},
+        {[&] { return rateCommand(to38400, 3); }, "be2c:noreply#1", -1, 76800, "****6 Changing baud rate to76800"},
+        {[&] { return rateCommand(to76800, 4); }, "be2c:noreply#1", -1, 38400, "****5 Changing baud rate to38400"},
+        {[r] { return ROBOT_ReadFlashPages(r, 0, 1, 230400, 1, nullptr); }, "be4d:noreply#1", -1, 38400, "****5 Changing baud rate to38400"},
+        {[&] { return rateCommand(to76800, 4); }, "", 12, 76800, "****2 Changing baud rate to76800"},
+        {[&] { return rateCommand(to38400, 3); }, "", 12, 38400, "****2 Changing baud rate to38400"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(ftdi::Control(std::string("nofaults")), 0);
+        if (*c.fault) {
+            ASSERT_EQ(ftdi::Control(std::string("fault ") + c.fault), 0);
+        }
+        const size_t logged = rig.Log().size();  // the line must come after this
+        EXPECT_EQ(rig.Wait(c.send(), 8000), c.size) << c.line;
+        EXPECT_TRUE(WaitUntil([&] { return rig.Log().find(std::string(c.line) + "\r\n", logged) != std::string::npos; }, 3000))
+            << c.line << "\n" << rig.Log();
+        EXPECT_EQ(ftdi::Query("devicerate"), c.rate) << c.line;
+    }
 }
 
 TEST(LinkTcp, PageRequestsOnTheWire) {

@@ -13,9 +13,7 @@
 
 namespace vxt {
 
-// ---- Exports, waits, files ------------------------------------------------
-
-FARPROC Find(const char* name) { return GetProcAddress(GetModuleHandleW(L"vornex.dll"), name); }
+// ---- Waits, files ------------------------------------------------------------
 
 void Pump() {
     MSG msg;
@@ -57,9 +55,8 @@ namespace {
 void Put(SAFEARRAY* array, VARTYPE type, LONG* index, long value) {
     unsigned char byte = static_cast<unsigned char>(value);
     short word = static_cast<short>(value);
-    long dword = value;
     double real = static_cast<double>(value);
-    void* element = &dword;
+    void* element = &value;
     if (type == VT_UI1 || type == VT_I1) element = &byte;
     else if (type == VT_I2 || type == VT_UI2) element = &word;
     else if (type == VT_R8) element = &real;
@@ -95,8 +92,6 @@ VARTYPE TypeOf(SAFEARRAY* array) {
     return type;
 }
 
-UINT DimsOf(SAFEARRAY* array) { return array ? SafeArrayGetDim(array) : 0; }
-
 long CountOf(SAFEARRAY* array, UINT dim) {
     LONG lower = 0, upper = 0;
     if (!array || FAILED(SafeArrayGetLBound(array, dim, &lower)) || FAILED(SafeArrayGetUBound(array, dim, &upper)))
@@ -104,12 +99,17 @@ long CountOf(SAFEARRAY* array, UINT dim) {
     return upper - lower + 1;
 }
 
-bool LowerBoundsAreZero(SAFEARRAY* array) {
-    for (UINT dim = 1; array && dim <= SafeArrayGetDim(array); ++dim) {
-        LONG lower = -1;
-        if (FAILED(SafeArrayGetLBound(array, dim, &lower)) || lower != 0) return false;
+std::string Shape(SAFEARRAY* array) {
+    if (!array) return "null";
+    const VARTYPE type = TypeOf(array);
+    std::string shape = type == VT_I1 ? "I1" : type == VT_UI1 ? "UI1" : type == VT_BSTR ? "BSTR" : type == VT_INT ? "INT"
+                                                                                      : std::to_string(type);
+    for (UINT dim = 1; dim <= SafeArrayGetDim(array); ++dim) {
+        LONG lower = 0, upper = 0;
+        SafeArrayGetLBound(array, dim, &lower), SafeArrayGetUBound(array, dim, &upper);
+        shape += "[" + std::to_string(lower) + ".." + std::to_string(upper) + "]";
     }
-    return array != nullptr;
+    return shape;
 }
 
 template <typename T, typename Out>
@@ -150,12 +150,6 @@ std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed) {
     return EncodeCommand(text.c_str(), text.size(), addressed, false);
 }
 
-std::vector<uint8_t> ToolInfoPreamble() {
-    std::vector<uint8_t> preamble(96, 0xA5);
-    preamble.back() = 0;
-    return preamble;
-}
-
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload) {
     return vxsim::BuildReplyFrame(payload.data(), payload.size());
 }
@@ -172,15 +166,9 @@ bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needl
 
 // ---- Loopback TCP ------------------------------------------------------------------
 
-namespace {
-struct Winsock {
-    Winsock() { WSADATA data; WSAStartup(MAKEWORD(2, 2), &data); }
-};
-void StartWinsock() { static Winsock once; }
-}  // namespace
-
 SOCKET Listen(int& port) {
-    StartWinsock();
+    static const int started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();
+    (void)started;
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -326,7 +314,6 @@ Library& Lib() {
 }  // namespace
 
 bool Reset() { return Control("reload") == 0 && Query("configerror") == 0 && Query("devices") == 4; }
-bool SetDevices(const std::string& lines) { return Control("devices " + lines) == 0; }
 int Control(const std::string& command) { return Lib().control ? Lib().control(command.c_str()) : -100; }
 long long Query(const std::string& name) { return Lib().query ? Lib().query(name.c_str()) : -100; }
 
@@ -358,25 +345,12 @@ bool ComLink(int& com, int& bridgePort, std::string* line) {
 
 const PortKind kEveryPort[3] = {PortKind::Tcp, PortKind::Com, PortKind::Ftdi};
 
-const char* Name(PortKind kind) {
-    switch (kind) {
-    case PortKind::Tcp: return "Tcp";
-    case PortKind::Com: return "Com";
-    case PortKind::Ftdi: return "Ftdi";
-    }
-    return "?";
-}
+const char* Name(PortKind kind) { return kind == PortKind::Tcp ? "Tcp" : kind == PortKind::Com ? "Com" : "Ftdi"; }
 
 bool Release(PortKind kind, PORT_HANDLE port) {
-    switch (kind) {
-    case PortKind::Tcp: return ReleaseTcpPort(port);
-    case PortKind::Com: return ReleaseSerialPort(port);
-    case PortKind::Ftdi: return ReleaseFTDIDevice(port);
-    }
-    return false;
+    return kind == PortKind::Tcp ? ReleaseTcpPort(port) : kind == PortKind::Com ? ReleaseSerialPort(port)
+                                                                                : ReleaseFTDIDevice(port);
 }
-
-Rig::Rig(PortKind kind) : Rig(kind, Options()) {}
 
 Rig::Rig(int tcpPort) : m_kind(PortKind::Tcp), m_logPath(TempPath("tool.log")) {
     m_robot = ROBOT_Create();
@@ -460,7 +434,7 @@ long Rig::Wait(long id, DWORD ms, std::vector<uint8_t>* bytes) {
     if (!finished) return 0;
     Array reply;
     const long size = ROBOT_GetReplyBytes(m_robot, id, reply.out());
-    if (bytes && size > 0 && DimsOf(reply.get()) == 1) *bytes = BytesOf(reply.get());
+    if (bytes && size > 0 && SafeArrayGetDim(reply.get()) == 1) *bytes = BytesOf(reply.get());
     return size;
 }
 

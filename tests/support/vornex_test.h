@@ -1,7 +1,7 @@
 #pragma once
 // The kit every Windows test program shares. Link vx_test_kit: it links
-// vornex.dll's import library, so the loader resolves every plain name a test
-// calls (the names come from vornex.h), and the in-process tool simulator.
+// vornex.dll's import library (the names come from vornex.h) and the
+// in-process tool simulator.
 //
 //   vxt::Rig rig(vxt::PortKind::Com);          // simulator behind a real link
 //   ASSERT_TRUE(rig.Attached());
@@ -24,18 +24,14 @@
 
 namespace vxt {
 
-// ---- Exports, waits, files ------------------------------------------------
-// An export of vornex.dll by name (GetProcAddress), for checks of the table.
-FARPROC Find(const char* name);
-// Dispatches this thread's pending window messages.
-void Pump();
+// ---- Waits, files ---------------------------------------------------------------
+void Pump();  // dispatches this thread's pending window messages
 // Pumps until cond holds or ms have passed; cond's last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
-// A fresh path in the temporary folder, and a whole file read back.
-std::string TempPath(const std::string& name);
+std::string TempPath(const std::string& name);  // fresh, in the temporary folder
 std::string ReadFile(const std::string& path);
 
-// ---- Arrays (SAFEARRAY) -----------------------------------------------------
+// ---- Arrays (SAFEARRAY) ---------------------------------------------------------
 // Owns an array the host side holds and destroys it at the end.
 class Array {
 public:
@@ -45,44 +41,36 @@ public:
     Array& operator=(const Array&) = delete;
     SAFEARRAY* get() const { return m_array; }
     SAFEARRAY** out() { return &m_array; }
-    void Disown() { m_array = nullptr; }
 
 private:
     SAFEARRAY* m_array;
 };
-// A vector of type (VT_UI1, VT_I1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_INT, VT_R8)
-// from lower bound `lower`.
+// A vector of an integer type (or VT_R8) from lower bound `lower`; a matrix,
+// rows x columns, element (r, c) = values[r * columns + c].
 SAFEARRAY* Vector(VARTYPE type, LONG lower, const std::vector<long>& values);
 SAFEARRAY* Bytes(const std::vector<uint8_t>& values);  // VT_UI1 from 0
-// A two-dimensional array, rows x columns, element (r, c) = values[r * columns + c].
 SAFEARRAY* Matrix(VARTYPE type, ULONG rows, ULONG columns, const std::vector<long>& values, LONG lower = 0);
 VARTYPE TypeOf(SAFEARRAY* array);
-UINT DimsOf(SAFEARRAY* array);
 long CountOf(SAFEARRAY* array, UINT dim);  // -1 when unreadable
-bool LowerBoundsAreZero(SAFEARRAY* array);
+// The type and each dimension's bounds: "I1[0..11]", "UI1[0..271][0..2]".
+std::string Shape(SAFEARRAY* array);
 std::vector<uint8_t> BytesOf(SAFEARRAY* array);  // 1-byte elements
 uint8_t At(SAFEARRAY* array, long first, long second);  // 2-D, 1-byte elements
 std::vector<std::wstring> StringsOf(SAFEARRAY* array);
 std::vector<long> LongsOf(SAFEARRAY* array);
 
-// ---- Frames ------------------------------------------------------------------
-// The bytes the library writes for a command text (protocol/command_frame).
-std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed = false);
-// The 96 bytes written ahead of a tool-information frame.
-std::vector<uint8_t> ToolInfoPreamble();
-// The frame a tool answers with: payload framed, CRC set.
-std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);
+// ---- Frames ---------------------------------------------------------------------
+std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed = false);  // as the library writes it
+std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);  // as a tool answers
 std::vector<uint8_t> RecordBytes(CRobotCommand* record);  // the part under the walk
 bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 
-// ---- Loopback TCP --------------------------------------------------------------
-// A listening socket on 127.0.0.1 at a free port (INVALID_SOCKET on failure).
-SOCKET Listen(int& port);
-// A loopback port nothing listens on (connections are refused).
-int ClosedTcpPort();
+// ---- Loopback TCP ---------------------------------------------------------------
+SOCKET Listen(int& port);  // on 127.0.0.1, a free port (INVALID_SOCKET on failure)
+int ClosedTcpPort();       // nothing listens: connections are refused
 bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes);
 
-// ---- The scripted tool ------------------------------------------------------------
+// ---- The scripted tool ----------------------------------------------------------
 // A tool on loopback TCP that answers the n-th command frame it receives with
 // the n-th scripted block (garbage, bad frames, nothing at all); commands past
 // the script get no answer. One connection at a time.
@@ -104,30 +92,30 @@ private:
     SOCKET m_listener;
 };
 
-// ---- The simulated FTDI library (bin/ftdisim/Ftd2xx.dll) ----------------------------
+// ---- The simulated FTDI library (bin/ftdisim/Ftd2xx.dll) ------------------------
 // Loaded before vornex.dll needs it, so that both see the same devices.
 namespace ftdi {
 // The four standard devices, none open: "Vornex Sim Tool" (0x1011, COM9),
 // "Twin Tool" twice (0x2022, 0x3033) and "Spare Tool" (0x4044, no COM).
 bool Reset();
-bool SetDevices(const std::string& lines);  // device lines, '|' between
 // SIM_Control / SIM_Query text ("dev:N " selects a device; see sim_control.cpp):
-// e.g. "fault 0a01:ioerror#1", "txstuck on", "pacing on"; "devicerate", "open".
+// e.g. "fault 0a01:ioerror#1", "txstuck on", "devices ..."; "devicerate", "open".
 int Control(const std::string& command);
 long long Query(const std::string& name);
 std::vector<uint8_t> Written(int device = 0);
 }  // namespace ftdi
 
-// ---- COM ports ---------------------------------------------------------------------
+// ---- COM ports ------------------------------------------------------------------
 // The COM number and bridge port of this program's pty link (the ctest fixture
 // named by VX_COM_FIXTURE; tests/CMakeLists.txt vx_use_com_port), and the
 // line settings the port was last given ("38400 8N1"); false when there is none.
 bool ComLink(int& com, int& bridgePort, std::string* line = nullptr);
 
-// ---- The end-to-end rig ------------------------------------------------------------------
+// ---- The end-to-end rig ---------------------------------------------------------
 enum class PortKind { Tcp, Com, Ftdi };
 const char* Name(PortKind kind);
 extern const PortKind kEveryPort[3];
+bool Release(PortKind kind, PORT_HANDLE port);  // the release function of that kind
 
 // A robot object linked to the simulated tool, set up in the host's order
 // (create, attach, settings, start polling) and ended in it (stop polling,
@@ -140,7 +128,7 @@ public:
         bool poll = true;             // ROBOT_StartPolling
         uint32_t lineRate = 0;        // TCP/COM: pace answers at this rate (0: no pacing)
     };
-    explicit Rig(PortKind kind);
+    explicit Rig(PortKind kind) : Rig(kind, Options()) {}
     Rig(PortKind kind, const Options& options);
     // A TCP link to a tool of the test's own on this loopback port (a
     // ScriptedTool); Sim() is null.
@@ -149,15 +137,13 @@ public:
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
-    PortKind Kind() const { return m_kind; }
     bool Attached() const { return m_port != nullptr; }
     ROBOT_HANDLE robot() const { return m_robot; }
     PORT_HANDLE port() const { return m_port; }
-    // The simulator of a TCP or COM link (null for FTDI: use ftdi::Control).
-    vxsim::SimServer* Sim() { return m_sim.get(); }
+    vxsim::SimServer* Sim() { return m_sim.get(); }  // TCP and COM only
 
     // The same on every kind: fault rules (sim/fault_plan.h), what the tool
-    // received, and its commands answered so far.
+    // received, the robot's log.
     bool AddFaults(const std::string& rules);
     std::vector<uint8_t> ToolReceived();
     void ClearToolReceived();
@@ -179,8 +165,5 @@ private:
     std::unique_ptr<vxsim::SimServer> m_sim;
     std::string m_logPath;
 };
-
-// Releases a port by its kind (the release function of that kind).
-bool Release(PortKind kind, PORT_HANDLE port);
 
 }  // namespace vxt
