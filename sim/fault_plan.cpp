@@ -9,8 +9,7 @@ namespace vxsim {
 
 namespace {
 
-const char* const kNames[] = {"noreply", "droppage", "badcrc", "garbage", "split",
-                              "delay",   "close",    "ioerror", "vanish"};
+const char* const kNames[] = {"noreply", "droppage", "badcrc", "garbage", "split", "delay", "ioerror"};
 
 constexpr int32_t kLargestArgument = 10000000;
 
@@ -211,10 +210,6 @@ bool FaultPlan::SetRandom(uint64_t seed, const std::string& chances, std::string
             if (error) *error = "probability must lie in 0..1 in '" + token + "'";
             return false;
         }
-        if (kind == FaultKind::kVanish && c.max == 0) {
-            if (error) *error = "a random vanish needs a duration above 0";
-            return false;
-        }
         parsed[static_cast<int>(kind)] = c;
     }
     for (int i = 0; i < static_cast<int>(FaultKind::kCount); ++i) m_chances[i] = parsed[i];
@@ -241,10 +236,6 @@ void FaultPlan::Apply(FaultKind kind, int32_t a, int32_t b, uint32_t replyFrames
         out.splitPauseMs = static_cast<uint32_t>(b < 0 ? 20 : b);
         break;
     case FaultKind::kDelay: out.delayMs += static_cast<uint32_t>(a < 0 ? 100 : a); break;
-    case FaultKind::kClose:
-        if (out.closeAfter < 0 || (a < 0 ? 0 : a) < out.closeAfter) out.closeAfter = a < 0 ? 0 : a;
-        break;
-    case FaultKind::kVanish: out.vanishMs = a < 0 ? 0 : a; break;
     case FaultKind::kIoError:
     case FaultKind::kCount: break;
     }
@@ -286,10 +277,6 @@ AppliedFaults FaultPlan::ForCommand(const std::vector<uint8_t>& payload, uint32_
                   replyFrames, out);
             break;
         }
-        case FaultKind::kClose:
-            Apply(kind, static_cast<int32_t>(m_random.Below(replyFrames + 1)), -1, replyFrames, out);
-            break;
-        case FaultKind::kVanish: Apply(kind, max < 0 ? 300 : max, -1, replyFrames, out); break;
         default: Apply(kind, -1, -1, replyFrames, out); break;
         }
     }

@@ -6,7 +6,7 @@
 // Rule text: [PREFIX:]KIND[=A[/B]][#COUNT]
 //   PREFIX  hex digits the command payload starts with, or * (any command)
 //   KIND    noreply | droppage=K | badcrc[=K] | garbage[=N] | split[=N[/MS]]
-//           | delay=MS | close[=N] | ioerror | vanish[=MS]
+//           | delay=MS | ioerror
 //   COUNT   how many times the rule fires (default: every time)
 // Several rules are separated by ';' or blanks.
 #include <cstddef>
@@ -16,7 +16,7 @@
 
 namespace vxsim {
 
-enum class FaultKind { kNoReply, kDropPage, kBadCrc, kGarbage, kSplit, kDelay, kClose, kIoError, kVanish, kCount };
+enum class FaultKind { kNoReply, kDropPage, kBadCrc, kGarbage, kSplit, kDelay, kIoError, kCount };
 
 const char* FaultKindName(FaultKind kind);
 
@@ -47,7 +47,6 @@ bool ParseFaultRule(const std::string& text, FaultRule& rule, std::string& error
 // What happens to the reply of one command.
 struct AppliedFaults {
     bool noReply = false;          // the command is lost: no reply, no effect
-    int32_t vanishMs = -1;         // the device disappears (0: until told); -1: no
     std::vector<uint32_t> dropFrames;
     bool badCrcAll = false;
     std::vector<uint32_t> badCrcFrames;
@@ -55,7 +54,6 @@ struct AppliedFaults {
     uint32_t splitSize = 0;        // 0: frames go whole
     uint32_t splitPauseMs = 0;
     uint32_t delayMs = 0;
-    int32_t closeAfter = -1;       // close the connection after this many frames
 
     bool Drops(uint32_t frame) const;
     bool Corrupts(uint32_t frame) const;

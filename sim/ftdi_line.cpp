@@ -25,7 +25,6 @@ void FtdiLine::Configure(const ToolConfig& config) {
     m_tool.Configure(config);
     m_pacing = config.pacing;
     m_schedule.SetPacing(config.pacing);
-    m_schedule.SetSettleMs(config.settleMs);
     m_txStuck = config.txStuck;
 }
 
@@ -61,28 +60,18 @@ void FtdiLine::Advance(int64_t nowUs, LineEvents& ev) {
         if (!reply.empty()) m_schedule.Push(reply, b.dueUs);
     }
     // Back to the host.
-    for (;;) {
-        WireStep step;
-        m_schedule.Take(nowUs, step);
-        for (const WirePiece& piece : step.pieces) {
-            const bool garbled = piece.rate != m_rate || !Is8N1();
-            for (uint8_t v : piece.bytes) {
-                if (m_rx.size() >= kReceiveCapacity) break;  // overrun: the byte is lost
-                m_rx.push_back(garbled ? Garble(v) : v);
-                ++ev.received;
-                ++m_counters.delivered;
-                if (garbled) ++m_counters.garbledToHost;
-            }
+    WireStep step;
+    m_schedule.Take(nowUs, step);
+    for (const WirePiece& piece : step.pieces) {
+        const bool garbled = piece.rate != m_rate || !Is8N1();
+        for (uint8_t v : piece.bytes) {
+            if (m_rx.size() >= kReceiveCapacity) break;  // overrun: the byte is lost
+            m_rx.push_back(garbled ? Garble(v) : v);
+            ++ev.received;
+            if (garbled) ++m_counters.garbledToHost;
         }
-        m_counters.framesDelivered += step.framesEnded;
-        if (step.vanish) {
-            ev.vanish = true;
-            ev.vanishMs = step.vanishMs;
-            return;
-        }
-        // A close action means nothing on a USB line; carry on past it.
-        if (!step.close) return;
     }
+    m_counters.framesDelivered += step.framesEnded;
 }
 
 size_t FtdiLine::Read(uint8_t* out, size_t count) {

@@ -17,13 +17,10 @@ namespace vxsim {
 
 struct LineEvents {
     size_t received = 0;   // bytes added to the receive queue
-    bool vanish = false;   // the tool asked for the device to disappear
-    uint32_t vanishMs = 0;
 };
 
 struct LineCounters {
     uint64_t written = 0;          // bytes the host handed to the device
-    uint64_t delivered = 0;        // bytes put into the receive queue
     uint64_t garbledToHost = 0;
     uint64_t garbledToTool = 0;
     uint64_t framesDelivered = 0;  // reply frames that reached the receive queue
@@ -52,8 +49,8 @@ public:
     void SetFormat(uint8_t wordLength, uint8_t stopBits, uint8_t parity, int64_t nowUs, LineEvents& ev);
     bool Is8N1() const { return m_wordLength == 8 && m_stopBits == 0 && m_parity == 0; }
 
-    // The tool's settings and the line's: pacing, settle time, a transmit
-    // queue that never drains (as on a stalled device).
+    // The tool's settings and the line's: pacing, a transmit queue that
+    // never drains (as on a stalled device).
     void Configure(const ToolConfig& config);
 
     // The device lost its connection: everything in flight is gone.

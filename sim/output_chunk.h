@@ -1,6 +1,6 @@
 #pragma once
 // What the tool hands to a frontend: bytes with the pause before them and the
-// link rate they travel at, or an action on the link itself.
+// link rate they travel at.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -10,17 +10,10 @@ namespace vxsim {
 constexpr uint32_t kBaseRate = 38400;
 
 struct OutputChunk {
-    enum Kind : uint8_t {
-        kBytes,   // bytes for the host
-        kClose,   // the tool drops the connection (TCP)
-        kVanish,  // the device disappears for vanishMs (0: until told to return)
-    };
-    Kind kind = kBytes;
     uint32_t delayMs = 0;     // pause after the previous chunk has gone
     uint32_t rate = kBaseRate;
     std::vector<uint8_t> bytes;
     uint32_t framesEnded = 0; // reply frames whose last byte is in this chunk
-    uint32_t vanishMs = 0;
 };
 
 typedef std::vector<OutputChunk> ChunkList;

@@ -9,14 +9,13 @@ namespace vxsim {
 const char* const kToolConfigHelp =
     "  fault=RULES           [PREFIX:]KIND[=A[/B]][#COUNT] ..., repeatable; KIND is noreply,\n"
     "                        droppage=K, badcrc[=K], garbage[=N], split[=N[/MS]], delay=MS,\n"
-    "                        close[=N], ioerror, vanish[=MS]\n"
+    "                        ioerror (FTDI)\n"
     "  random=\"SEED CHANCES\" random faults, CHANCES as KIND=P[/MAX] ...\n"
     "  toolinfo=TEXT         the 10-character tool-info reply (default 9.1.V1.0.0)\n"
     "  triple=on|off         answer page reads with triple frames\n"
     "  delay=MS              pause before every answer\n"
     "  pacing=on|off         send no faster than the line rate (rate/10 bytes a second)\n"
-    "  rate=R                TCP or COM: pace every answer at R baud, whatever the request asks\n"
-    "  closeafter=N          close the TCP connection after N frames\n";
+    "  rate=R                TCP or COM: pace every answer at R baud, whatever the request asks\n";
 
 namespace {
 
@@ -108,10 +107,6 @@ bool Set(ToolConfig& c, const std::string& key, const std::string& value, std::s
         ok = Switch(value, c.pacing);
     } else if (key == "rate") {
         ok = Number(value, 300, 3000000, c.lineRate);
-    } else if (key == "closeafter") {
-        ok = Number(value, 0, 1000000000, c.closeAfter);
-    } else if (key == "settle") {
-        ok = Number(value, 0, 60000, c.settleMs);
     } else if (key == "txstuck") {
         ok = Switch(value, c.txStuck);
     } else if (key == "description") {
@@ -124,10 +119,6 @@ bool Set(ToolConfig& c, const std::string& key, const std::string& value, std::s
         ok = Number(value, 0, 0xFFFFFFFFull, c.location);
     } else if (key == "com") {
         ok = value == "none" ? (c.comPort = -1, true) : Number(value, 1, 255, c.comPort);
-    } else if (key == "present") {
-        ok = Switch(value, c.present);
-    } else if (key == "seed") {
-        ok = Number(value, 0, UINT64_MAX, c.seed);
     } else {
         error = "unknown setting '" + key + "'";
         return false;

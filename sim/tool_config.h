@@ -26,16 +26,13 @@ struct ToolConfig {
     // The line.
     bool pacing = false;      // pacing=on|off: bytes no faster than the line rate
     uint32_t lineRate = 0;    // rate=R: TCP/COM, answers paced at R whatever the requests ask
-    int32_t closeAfter = -1;  // closeafter=N: TCP, close the connection after N frames
-    uint32_t settleMs = 200;  // settle=MS: FTDI, hold after a rate change until the device follows
     bool txStuck = false;     // txstuck=on|off: FTDI, the transmit queue never drains
     // An FTDI device.
     std::string description = "Vornex Sim Tool";  // description=TEXT (up to 63)
     std::string serial = "VXS00001";              // serial=TEXT (up to 15)
     uint32_t location = 0x1011;                   // location=N
     int32_t comPort = 9;                          // com=N|none (-1)
-    bool present = true;                          // present=on|off: plugged in at start
-    uint64_t seed = 1;                            // seed=N: garbage and garbling
+    uint64_t seed = 1;                            // garbage and garbling (per device)
 };
 
 extern const char* const kToolConfigHelp;

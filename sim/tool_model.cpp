@@ -63,11 +63,6 @@ void ToolModel::Configure(const ToolConfig& c) {
     m_config = c;
 }
 
-void ToolModel::PowerOn() {
-    m_rate = kBaseRate;
-    m_scanner.Reset();
-}
-
 ToolCounters ToolModel::Counters() const {
     ToolCounters c = m_counters;
     c.badCrcFrames = m_scanner.BadCrcFrames();
@@ -121,14 +116,6 @@ void ToolModel::Handle(const CommandFrame& frame, ChunkList& out) {
 
     const AppliedFaults faults = m_faults.ForCommand(p, replyFrames);
     if (faults.noReply) return;
-    if (faults.vanishMs >= 0) {
-        OutputChunk gone;
-        gone.kind = OutputChunk::kVanish;
-        gone.delayMs = faults.delayMs;
-        gone.vanishMs = static_cast<uint32_t>(faults.vanishMs);
-        out.push_back(gone);
-        return;
-    }
 
     std::vector<Reply> replies;
     uint32_t rate = m_rate;
@@ -179,9 +166,7 @@ void ToolModel::Handle(const CommandFrame& frame, ChunkList& out) {
 
 void ToolModel::Emit(std::vector<Reply>& replies, uint32_t rate, const AppliedFaults& faults, ChunkList& out) {
     bool first = true;
-    uint32_t emitted = 0;
     for (uint32_t i = 0; i < replies.size(); ++i) {
-        if (faults.closeAfter >= 0 && emitted >= static_cast<uint32_t>(faults.closeAfter)) break;
         if (faults.Drops(i)) continue;
         Reply& reply = replies[i];
         if (faults.Corrupts(i)) Corrupt(reply);
@@ -207,14 +192,7 @@ void ToolModel::Emit(std::vector<Reply>& replies, uint32_t rate, const AppliedFa
             first = false;
             pos = end;
         }
-        ++emitted;
         ++m_counters.framesQueued;
-    }
-    if (faults.closeAfter >= 0) {
-        OutputChunk close;
-        close.kind = OutputChunk::kClose;
-        close.delayMs = first ? faults.delayMs : 0;
-        out.push_back(close);
     }
 }
 

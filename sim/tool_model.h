@@ -60,8 +60,6 @@ public:
 
     // Drops a partly received command (link lost, device reset).
     void ClearInput() { m_scanner.Reset(); }
-    // Power-on state: 38400, nothing held. Faults and settings stay.
-    void PowerOn();
 
     ToolCounters Counters() const;
     // Payloads of the last commands taken, oldest first.

@@ -36,7 +36,7 @@ void WireSchedule::Clear() {
 int64_t WireSchedule::StartOf(const Pending& p) const {
     if (p.started) return p.startUs;
     const int64_t ready = std::max(p.baseUs, m_lastEndUs) + static_cast<int64_t>(p.chunk.delayMs) * 1000;
-    if (m_lineRate == 0 || p.chunk.kind != OutputChunk::kBytes) return ready;
+    if (m_lineRate == 0) return ready;
     // A device switched to this rate only after the chunk was ready releases
     // it then.
     if (p.chunk.rate == m_lineRate) return std::max(ready, m_lineRateSinceUs);
@@ -54,29 +54,19 @@ int64_t WireSchedule::NextDueUs() const {
     if (m_queue.empty()) return kNever;
     const Pending& head = m_queue.front();
     const int64_t start = StartOf(head);
-    if (head.chunk.kind != OutputChunk::kBytes || head.chunk.bytes.empty()) return start;
+    if (head.chunk.bytes.empty()) return start;
     return ByteDueUs(head, start, head.sent);
 }
 
-void WireSchedule::Take(int64_t nowUs, WireStep& step, uint32_t frameLimit) {
-    while (!m_queue.empty() && step.framesEnded < frameLimit) {
+void WireSchedule::Take(int64_t nowUs, WireStep& step) {
+    while (!m_queue.empty()) {
         Pending& head = m_queue.front();
         const int64_t start = StartOf(head);
         if (start > nowUs) return;
         if (!head.started) {
             head.started = true;
             head.startUs = start;
-            if (head.chunk.kind == OutputChunk::kBytes) m_lastRate = head.chunk.rate;
-        }
-        if (head.chunk.kind != OutputChunk::kBytes) {
-            m_lastEndUs = start;
-            step.close = step.close || head.chunk.kind == OutputChunk::kClose;
-            if (head.chunk.kind == OutputChunk::kVanish) {
-                step.vanish = true;
-                step.vanishMs = head.chunk.vanishMs;
-            }
-            m_queue.pop_front();
-            return;
+            m_lastRate = head.chunk.rate;
         }
         const size_t total = head.chunk.bytes.size();
         size_t upTo = head.sent;

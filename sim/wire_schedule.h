@@ -26,9 +26,6 @@ struct WirePiece {
 struct WireStep {
     std::vector<WirePiece> pieces;
     uint32_t framesEnded = 0;
-    bool close = false;
-    bool vanish = false;
-    uint32_t vanishMs = 0;
 };
 
 class WireSchedule {
@@ -37,17 +34,14 @@ public:
     static constexpr uint32_t kDefaultSettleMs = 200;
 
     void SetPacing(bool on) { m_pacing = on; }
-    void SetSettleMs(uint32_t ms) { m_settleUs = static_cast<int64_t>(ms) * 1000; }
     // The device rate, from nowUs on; 0: no device rate (never hold).
     void SetLineRate(uint32_t rate, int64_t nowUs);
 
     // Queues chunks that may start no earlier than baseUs.
     void Push(const ChunkList& chunks, int64_t baseUs);
-    // Takes everything due by nowUs. Stops after a close or vanish action so
-    // that the caller can act on it before anything later goes out, and
-    // once frameLimit frames have ended.
-    void Take(int64_t nowUs, WireStep& step, uint32_t frameLimit = UINT32_MAX);
-    // When the next byte or action is due (kNever when nothing is queued).
+    // Takes everything due by nowUs.
+    void Take(int64_t nowUs, WireStep& step);
+    // When the next byte is due (kNever when nothing is queued).
     int64_t NextDueUs() const;
 
     void Clear();

@@ -32,13 +32,8 @@ struct Session {
         device = registry.Find(handle);
         if (device == nullptr) return kFtInvalidHandle;
         registry.UpdatePresence(*device, now);
-        if (!device->present) {
-            ++device->ioErrors;
-            return kFtIoError;
-        }
-        registry.Advance(*device, now);
-        // A vanish fault may have fired just now.
         if (!device->present) return kFtIoError;
+        registry.Advance(*device, now);
         return kFtOk;
     }
 };
@@ -179,10 +174,7 @@ FT_STATUS __stdcall FT_Write(FT_HANDLE handle, void* buffer, DWORD count, DWORD*
     const FT_STATUS status = s.Resolve(handle, d);
     if (status != kFtOk) return status;
     const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-    if (d->line->Tool().Faults().TakeWriteFault(bytes, count)) {
-        ++d->ioErrors;
-        return kFtIoError;
-    }
+    if (d->line->Tool().Faults().TakeWriteFault(bytes, count)) return kFtIoError;
     vxsim::LineEvents ev;
     *written = static_cast<DWORD>(d->line->Write(bytes, count, s.now, ev));
     s.registry.HandleEvents(*d, ev, s.now);
@@ -308,7 +300,6 @@ FT_STATUS __stdcall FT_SetLatencyTimer(FT_HANDLE handle, UCHAR ms) {
 #if VX_FTDISIM_RESCAN
 FT_STATUS __stdcall FT_Rescan() {
     Session s;
-    ++s.registry.rescanCalls;
     s.registry.Present(s.now);
     return kFtOk;
 }

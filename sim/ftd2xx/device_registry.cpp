@@ -98,7 +98,6 @@ void Registry::Reload(const std::string* inlineConfig) {
         d->config = c;
         d->line.reset(new vxsim::FtdiLine(c.seed, now));
         d->line->Configure(c);
-        d->present = c.present;
         m_devices.push_back(std::move(d));
     }
     m_data.notify_all();
@@ -174,7 +173,6 @@ void Registry::HandleEvents(SimDevice& device, const vxsim::LineEvents& ev, int6
         if (device.event != nullptr && (device.eventMask & kFtEventRxChar) != 0) SetEvent(device.event);
         m_data.notify_all();
     }
-    if (ev.vanish) Vanish(device, ev.vanishMs, nowUs);
 }
 
 void Registry::WaitForData(std::unique_lock<std::mutex>& lk, int64_t untilUs) {

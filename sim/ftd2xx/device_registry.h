@@ -35,7 +35,6 @@ struct SimDevice {
     uint64_t resets = 0;
     uint64_t purges = 0;
     uint64_t cycles = 0;
-    uint64_t ioErrors = 0;
 };
 
 class Registry {
@@ -79,7 +78,6 @@ public:
     void WakeNotifier() { m_wake.notify_all(); }
 
     int ConfigErrorLine() const { return m_configErrorLine; }
-    uint64_t rescanCalls = 0;
     uint64_t reloadCalls = 0;
 
 private:

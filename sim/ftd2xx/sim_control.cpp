@@ -72,11 +72,6 @@ int Apply(Registry& r, SimDevice& d, const std::string& verb, const std::string&
         r.Return(d);
         return kDone;
     }
-    if (verb == "reset" && rest.empty()) {
-        d.line->Drop();
-        tool.PowerOn();
-        return kDone;
-    }
     if (verb == "clearwritten" && rest.empty()) {
         d.line->ClearWrittenBytes();
         tool.ClearCommands();
@@ -91,23 +86,15 @@ int Apply(Registry& r, SimDevice& d, const std::string& verb, const std::string&
 long long Value(Registry& r, SimDevice& d, const std::string& name) {
     const vxsim::LineCounters& line = d.line->Counters();
     const vxsim::ToolCounters tool = d.line->Tool().Counters();
-    if (name == "present") return d.present ? 1 : 0;
     if (name == "open") return d.handle != 0 ? 1 : 0;
     if (name == "devicerate") return d.line->BaudRate();
     if (name == "toolrate") return d.line->Tool().Rate();
-    if (name == "written") return static_cast<long long>(line.written);
-    if (name == "delivered") return static_cast<long long>(line.delivered);
     if (name == "garbledtohost") return static_cast<long long>(line.garbledToHost);
     if (name == "garbledtotool") return static_cast<long long>(line.garbledToTool);
     if (name == "framesdelivered") return static_cast<long long>(line.framesDelivered);
-    if (name == "txqueue") return static_cast<long long>(d.line->TransmitCount());
-    if (name == "rxqueue") return static_cast<long long>(d.line->ReceiveCount());
     if (name == "commands") return static_cast<long long>(tool.commands);
-    if (name == "badframes") return static_cast<long long>(tool.badCrcFrames);
-    if (name == "answered") return static_cast<long long>(tool.framesQueued);
     if (name == "pages") return static_cast<long long>(tool.pagesQueued);
     if (name == "faultsfired") return static_cast<long long>(d.line->Tool().Faults().Fired());
-    if (name == "ioerrors") return static_cast<long long>(d.ioErrors);
     if (name == "resets") return static_cast<long long>(d.resets);
     if (name == "purges") return static_cast<long long>(d.purges);
     if (name == "cycles") return static_cast<long long>(d.cycles);
@@ -116,9 +103,7 @@ long long Value(Registry& r, SimDevice& d, const std::string& name) {
     if (name == "latency") return d.latencyMs;
     if (name == "usbin") return d.usbIn;
     if (name == "usbout") return d.usbOut;
-    if (name == "eventmask") return d.eventMask;
     if (name == "format8n1") return d.line->Is8N1() ? 1 : 0;
-    if (name == "location") return d.config.location;
     (void)r;
     return -1;
 }
@@ -163,7 +148,6 @@ long long __stdcall SIM_Query(const char* name) {
     if (verb == "devices") return static_cast<long long>(r.DeviceCount());
     if (verb == "configerror") return r.ConfigErrorLine();
     if (verb == "ftreloads") return static_cast<long long>(r.reloadCalls);
-    if (verb == "rescans") return static_cast<long long>(r.rescanCalls);
     SimDevice* d = r.Device(index);
     if (d == nullptr) return -1;
     r.Advance(*d, Registry::NowUs());

@@ -176,11 +176,8 @@ void SimServer::Run() {
 
 bool SimServer::EnsureLink() {
     const int64_t now = NowUs();
-    bool gone;
     {
         std::lock_guard<std::mutex> lk(m_lock);
-        if (m_gone && m_returnAtUs != 0 && now >= m_returnAtUs) m_gone = false;
-        gone = m_gone;
         if (m_closeRequested) {
             m_closeRequested = false;
             if (m_link && m_mode != Mode::kCom) DropLink("closed on request");
@@ -189,9 +186,9 @@ bool SimServer::EnsureLink() {
     SOCKET fresh = INVALID_SOCKET;
     if (m_link) {
         // A new connection replaces the current one.
-        if (m_mode == Mode::kListen && !gone) fresh = AcceptPending(m_listener, 0);
+        if (m_mode == Mode::kListen) fresh = AcceptPending(m_listener, 0);
         if (fresh == INVALID_SOCKET) return true;
-    } else if (gone || m_mode == Mode::kCom) {
+    } else if (m_mode == Mode::kCom) {
         Sleep(kLongestWaitMs);
         return false;
     } else if (m_mode == Mode::kListen) {
@@ -208,7 +205,6 @@ bool SimServer::EnsureLink() {
     m_link.reset(new TcpLink(fresh));
     m_connected = true;
     ++m_connections;
-    m_framesOnLink = 0;
     m_tool.ClearInput();
     m_schedule.Clear();
     Record("# connected");
@@ -240,42 +236,25 @@ void SimServer::Serve() {
         if (n > 0) {
             m_received.insert(m_received.end(), buffer, buffer + n);
             if (m_recordFile) Record(BytesToHexNarrow(buffer, static_cast<size_t>(n)).c_str());
-            if (!m_gone) {
-                ChunkList reply;
-                const size_t before = m_tool.Counters().commands;
-                m_tool.Receive(buffer, static_cast<size_t>(n), now / 1000, reply);
-                // A new command makes the tool drop a reply it is still
-                // holding back (a delay fault): the host has given up on it,
-                // and a late answer would be taken for the new command's.
-                if (m_tool.Counters().commands != before) m_schedule.Clear();
-                m_schedule.Push(reply, now);
-                if (m_tool.Counters().commands != before) m_changed.notify_all();
-            }
+            ChunkList reply;
+            const size_t before = m_tool.Counters().commands;
+            m_tool.Receive(buffer, static_cast<size_t>(n), now / 1000, reply);
+            // A new command makes the tool drop a reply it is still holding
+            // back (a delay fault): the host has given up on it, and a late
+            // answer would be taken for the new command's.
+            if (m_tool.Counters().commands != before) m_schedule.Clear();
+            m_schedule.Push(reply, now);
+            if (m_tool.Counters().commands != before) m_changed.notify_all();
         }
-        if (!m_gone) {
-            uint32_t limit = UINT32_MAX;
-            const int32_t closeAfter = m_tool.Config().closeAfter;
-            if (closeAfter >= 0)
-                limit = static_cast<uint32_t>(std::max<int64_t>(0, closeAfter - static_cast<int64_t>(m_framesOnLink)));
-            m_schedule.Take(now, step, limit);
-        }
+        m_schedule.Take(now, step);
     }
     bool ok = true;
     for (const WirePiece& piece : step.pieces) ok = ok && m_link->Write(piece.bytes.data(), piece.bytes.size());
     std::lock_guard<std::mutex> lk(m_lock);
     m_framesAnswered += step.framesEnded;
-    m_framesOnLink += step.framesEnded;
-    if (step.framesEnded) m_changed.notify_all();
     if (!ok) {
         DropLink("write failed");
         if (!m_reconnect) m_stop = true;
-    } else if (step.vanish) {
-        m_gone = true;
-        m_returnAtUs = step.vanishMs ? NowUs() + static_cast<int64_t>(step.vanishMs) * 1000 : 0;
-        if (m_mode != Mode::kCom) DropLink("tool vanished");
-    } else if (step.close ||
-               (m_tool.Config().closeAfter >= 0 && m_framesOnLink >= static_cast<size_t>(m_tool.Config().closeAfter))) {
-        if (m_mode != Mode::kCom) DropLink("closed by the tool");
     }
 }
 
@@ -314,18 +293,6 @@ ToolConfig SimServer::Config() const {
     return m_tool.Config();
 }
 
-void SimServer::ClearFaults() {
-    ToolConfig config = Config();
-    config.faults.clear();
-    config.random = false;
-    Configure(config);
-}
-
-void SimServer::SetToolRate(uint32_t rate) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_tool.SetRate(rate);
-}
-
 void SimServer::SetReconnect(bool on) {
     std::lock_guard<std::mutex> lk(m_lock);
     m_reconnect = on;
@@ -343,22 +310,14 @@ bool SimServer::SetRecordFile(const std::string& path) {
     return true;
 }
 
+uint32_t SimServer::ToolRate() const {
+    std::lock_guard<std::mutex> lk(m_lock);
+    return m_tool.Rate();
+}
+
 void SimServer::CloseConnection() {
     std::lock_guard<std::mutex> lk(m_lock);
     m_closeRequested = true;
-}
-
-void SimServer::Vanish(unsigned ms) {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_gone = true;
-    m_returnAtUs = ms ? NowUs() + static_cast<int64_t>(ms) * 1000 : 0;
-    m_closeRequested = true;
-}
-
-void SimServer::Return() {
-    std::lock_guard<std::mutex> lk(m_lock);
-    m_gone = false;
-    m_returnAtUs = 0;
 }
 
 std::vector<uint8_t> SimServer::Received() const {
@@ -386,11 +345,6 @@ size_t SimServer::FramesAnswered() const {
     return m_framesAnswered;
 }
 
-uint32_t SimServer::ToolRate() const {
-    std::lock_guard<std::mutex> lk(m_lock);
-    return m_tool.Rate();
-}
-
 uint64_t SimServer::FaultsFired() const {
     std::lock_guard<std::mutex> lk(m_lock);
     return m_tool.Faults().Fired();
@@ -411,41 +365,14 @@ size_t SimServer::Connections() const {
     return m_connections;
 }
 
-int SimServer::Port() const {
-    std::lock_guard<std::mutex> lk(m_lock);
-    return m_port;
-}
-
-bool SimServer::Finished() const {
-    std::lock_guard<std::mutex> lk(m_lock);
-    return m_finished;
-}
-
 std::string SimServer::LastError() const {
     std::lock_guard<std::mutex> lk(m_lock);
     return m_lastError;
 }
 
-template <typename Pred>
-bool SimServer::WaitFor(unsigned timeoutMs, Pred pred) const {
-    std::unique_lock<std::mutex> lk(m_lock);
-    return m_changed.wait_for(lk, std::chrono::milliseconds(timeoutMs), pred);
-}
-
-bool SimServer::WaitForCommands(size_t count, unsigned timeoutMs) const {
-    return WaitFor(timeoutMs, [&] { return m_tool.Counters().commands >= count; });
-}
-
-bool SimServer::WaitForFramesAnswered(size_t count, unsigned timeoutMs) const {
-    return WaitFor(timeoutMs, [&] { return m_framesAnswered >= count; });
-}
-
-bool SimServer::WaitConnected(unsigned timeoutMs) const {
-    return WaitFor(timeoutMs, [&] { return m_connected; });
-}
-
 bool SimServer::WaitFinished(unsigned timeoutMs) const {
-    return WaitFor(timeoutMs, [&] { return m_finished; });
+    std::unique_lock<std::mutex> lk(m_lock);
+    return m_changed.wait_for(lk, std::chrono::milliseconds(timeoutMs), [this] { return m_finished; });
 }
 
 } // namespace vxsim

@@ -51,17 +51,7 @@ public:
     bool Configure(const std::string& text, std::string* error = nullptr);
     ToolConfig Config() const;
     bool AddFaults(const std::string& rules, std::string* error = nullptr) { return Configure("fault " + rules, error); }
-    bool SetRandomFaults(uint64_t seed, const std::string& chances, std::string* error = nullptr) {
-        return Configure("random " + std::to_string(seed) + " " + chances, error);
-    }
-    void ClearFaults();
-    void SetPacing(bool on) { Configure(on ? "pacing=on" : "pacing=off"); }
-    void SetTripleFrames(bool on) { Configure(on ? "triple=on" : "triple=off"); }
-    bool SetToolInfo(const std::string& text) { return Configure("toolinfo=" + text); }
-    void SetReplyDelayMs(uint32_t ms) { Configure("delay=" + std::to_string(ms)); }
     void SetFixedLineRate(uint32_t rate) { Configure("rate=" + std::to_string(rate)); }
-    // The tool at a rate now (as one left at a high rate).
-    void SetToolRate(uint32_t rate);
     // Whether a TCP link is made again after it was lost (default on); when
     // off, the server ends once the host closes its end.
     void SetReconnect(bool on);
@@ -69,11 +59,8 @@ public:
     // cannot be opened.
     bool SetRecordFile(const std::string& path);
 
-    // Link actions.
+    // Drops the connection (a new one is accepted or made again).
     void CloseConnection();
-    // The tool disappears for ms (0: until Return): link closed, no new one.
-    void Vanish(unsigned ms);
-    void Return();
 
     // What happened.
     std::vector<uint8_t> Received() const;
@@ -87,20 +74,12 @@ public:
     uint64_t FaultsFired() const;
     bool IsConnected() const;
     size_t Connections() const;
-    int Port() const;
-    bool Finished() const;
     std::string LastError() const;
-
-    // Bounded waits; true when the condition was met in time.
-    bool WaitForCommands(size_t count, unsigned timeoutMs) const;
-    bool WaitForFramesAnswered(size_t count, unsigned timeoutMs) const;
-    bool WaitConnected(unsigned timeoutMs) const;
+    // True once the server has ended, false after timeoutMs.
     bool WaitFinished(unsigned timeoutMs) const;
 
 private:
     enum class Mode { kNone, kListen, kConnect, kCom };
-    template <typename Pred>
-    bool WaitFor(unsigned timeoutMs, Pred pred) const;
     void Start();
     void Run();
     bool EnsureLink();
@@ -129,14 +108,11 @@ private:
     WireSchedule m_schedule;
     std::vector<uint8_t> m_received;
     size_t m_framesAnswered = 0;
-    size_t m_framesOnLink = 0;
     size_t m_connections = 0;
     bool m_connected = false;
     bool m_finished = false;
     bool m_reconnect = true;
     bool m_closeRequested = false;
-    bool m_gone = false;
-    int64_t m_returnAtUs = 0;
     int64_t m_nextAttemptUs = 0;
     FILE* m_recordFile = nullptr;
     std::string m_lastError;

@@ -12,10 +12,9 @@
 namespace {
 
 const char* const kUsage =
-    "usage: vornex-sim (--tcp PORT | --com N | --connect HOST:PORT) [options] [SETTING...]\n"
+    "usage: vornex-sim (--tcp PORT | --com N) [options] [SETTING...]\n"
     "  --tcp PORT            listen on 127.0.0.1:PORT (0: any free port)\n"
     "  --com N               play the tool on COM port N at 38400 8N1\n"
-    "  --connect HOST:PORT   connect to HOST:PORT and play the tool there\n"
     "  --once                with --tcp: end when the first connection ends\n"
     "  --record FILE         write what the tool receives, hex, with timestamps\n"
     "  --quiet               no status lines\n"
@@ -39,10 +38,9 @@ bool Number(const std::string& text, long low, long high, long& value) {
 }
 
 struct Options {
-    enum class Link { kNone, kTcp, kCom, kConnect } link = Link::kNone;
+    enum class Link { kNone, kTcp, kCom } link = Link::kNone;
     int links = 0;
     long port = 0;
-    std::string host;
     bool once = false, quiet = false, help = false;
     std::string record;
     vxsim::ToolConfig tool;
@@ -52,12 +50,11 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const std::string value = i + 1 < argc ? argv[i + 1] : "";
-        const bool takesValue = arg == "--tcp" || arg == "--com" || arg == "--connect" || arg == "--record" || arg == "--rate";
+        const bool takesValue = arg == "--tcp" || arg == "--com" || arg == "--record" || arg == "--rate";
         if (takesValue && i + 1 >= argc) {
             error = arg + " needs a value";
             return false;
         }
-        const size_t colon = value.rfind(':');
         if (arg == "--help" || arg == "-h") {
             o.help = true;
         } else if (arg == "--tcp" || arg == "--com") {
@@ -67,13 +64,6 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
                 return false;
             }
             o.link = tcp ? Options::Link::kTcp : Options::Link::kCom;
-        } else if (arg == "--connect") {
-            if (colon == std::string::npos || colon == 0 || !Number(value.substr(colon + 1), 1, 65535, o.port)) {
-                error = "--connect needs HOST:PORT";
-                return false;
-            }
-            o.link = Options::Link::kConnect;
-            o.host = value.substr(0, colon);
         } else if (arg == "--once") {
             o.once = true;
         } else if (arg == "--quiet") {
@@ -92,11 +82,11 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
             if (!vxsim::ParseToolConfig(setting, o.tool, &error)) return false;
         }
         if (takesValue) ++i;
-        if (arg == "--tcp" || arg == "--com" || arg == "--connect") ++o.links;
+        if (arg == "--tcp" || arg == "--com") ++o.links;
     }
     if (o.help) return true;
     if (o.links != 1) {
-        error = o.links == 0 ? "one of --tcp, --com or --connect is needed" : "only one of --tcp, --com, --connect";
+        error = o.links == 0 ? "one of --tcp or --com is needed" : "only one of --tcp, --com";
         return false;
     }
     if (o.once && o.link != Options::Link::kTcp) {
@@ -141,12 +131,6 @@ int main(int argc, char** argv) {
     case Options::Link::kCom:
         started = sim.OpenCom(port);
         if (started && !o.quiet) printf("vornex-sim: on COM%d at 38400 8N1\n", port);
-        break;
-    case Options::Link::kConnect:
-        // The host's end closing is the end of the session.
-        sim.SetReconnect(false);
-        started = sim.ConnectTcp(o.host, port, 10000);
-        if (started && !o.quiet) printf("vornex-sim: connected to %s:%d\n", o.host.c_str(), port);
         break;
     case Options::Link::kNone: break;
     }

@@ -1,7 +1,6 @@
 // The simulator behind real links as the library's tests reach it: the TCP
-// server (answers, a fault that closes the connection, the next connection
-// served) and the simulated Ftd2xx.dll bound by name, driven by its control
-// texts.
+// server (answers, faults, a dropped connection and the next one served) and
+// the simulated Ftd2xx.dll bound by name, driven by its control texts.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
@@ -18,7 +17,7 @@ namespace {
 
 Bytes Frame(const wchar_t* text) { return EncodeCommand(text, std::wcslen(text), false, false); }
 
-// Up to n bytes within 5 s; fewer when the tool closes the connection.
+// Up to n bytes within 5 s.
 Bytes Exchange(SOCKET s, const Bytes& out, size_t n) {
     send(s, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()), 0);
     Bytes in(n);
@@ -48,16 +47,19 @@ Fn Bind(HMODULE m, const char* name) {
 
 } // namespace
 
-TEST(SimServerTcp, AnswersAndACloseFaultEndsOnlyThatConnection) {
+TEST(SimServerTcp, AnswersInjectsFaultsAndServesTheNextConnection) {
     vxsim::SimServer sim;
     const int port = sim.ListenTcp();
     ASSERT_GT(port, 0);
-    ASSERT_TRUE(sim.Configure("fault=be4d:close=1#1"));
+    ASSERT_TRUE(sim.Configure("fault=be4d:droppage=1#1"));
     SOCKET s = Connect(port);
     const Bytes payload = {0xBE, 0x01, 0x02, 0x03};
     EXPECT_EQ(vxsim::BuildReplyFrame(payload.data(), payload.size()), Exchange(s, Frame(L"BE010203"), 12));
     const Bytes request = Frame(L"BE4D0000000003" L"00");
-    EXPECT_EQ(vxsim::kPageFrameSize, Exchange(s, request, 3 * vxsim::kPageFrameSize).size());
+    EXPECT_EQ(2 * vxsim::kPageFrameSize, Exchange(s, request, 2 * vxsim::kPageFrameSize).size());
+    sim.CloseConnection();
+    char byte;
+    EXPECT_LE(recv(s, &byte, 1, 0), 0);  // the tool's end closed
     closesocket(s);
     s = Connect(port);
     EXPECT_EQ(3 * vxsim::kPageFrameSize, Exchange(s, request, 3 * vxsim::kPageFrameSize).size());
@@ -86,10 +88,10 @@ TEST(SimFtdiDll, BoundByNameAndDrivenByItsControlTexts) {
     auto close = Bind<decltype(&FT_Close)>(m, "FT_Close");
     ASSERT_TRUE(control && list && openEx && write && read && status && close);
 
-    ASSERT_EQ(0, control("devices device description=\"Tool One\" location=0x2101|device present=off"));
+    ASSERT_EQ(0, control("devices device description=\"Tool One\" location=0x2101|device location=0x2102"));
     DWORD count = 0, n = 0, rx = 0, tx = 0, ev = 0;
     ASSERT_EQ(kFtOk, list(&count, nullptr, kFtListNumberOnly));
-    EXPECT_EQ(1u, count);
+    EXPECT_EQ(2u, count);
     FT_HANDLE h = nullptr;
     ASSERT_EQ(kFtOk, openEx(reinterpret_cast<void*>(0x2101), kFtOpenByLocation, &h));
     Bytes f = Frame(L"BE010203"), in(12);

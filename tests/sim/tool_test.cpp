@@ -105,8 +105,9 @@ TEST(SimTool, FaultsAsTheTestsInjectThem) {
         const wchar_t* command;
         size_t bytes;  // what arrives
     } const cases[] = {
-        {"fault=be01:noreply#1", L"BE010203", 0},        {"fault=be4d:droppage=1", L"BE4D0000000003" L"00", 2 * kPageFrameSize},
-        {"fault=be4d:close=1", L"BE4D0000000003" L"00", kPageFrameSize}, {"fault=be01:garbage=5", L"BE010203", 17},
+        {"fault=be01:noreply#1", L"BE010203", 0},
+        {"fault=be4d:droppage=1", L"BE4D0000000003" L"00", 2 * kPageFrameSize},
+        {"fault=be01:garbage=5", L"BE010203", 17},
     };
     for (const Case& c : cases) {
         ToolModel tool;
@@ -130,11 +131,6 @@ TEST(SimTool, FaultsAsTheTestsInjectThem) {
     for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(split[i] != 0xA5 && !isalnum(split[i]));
     for (size_t i = 0; i + 1 < chunks.size(); ++i) EXPECT_FALSE(chunks[i].bytes.back() == 0xA5 && chunks[i + 1].bytes[0] == 0x5A);
 
-    Configure(tool, "fault=be09:vanish=50");
-    Answer(tool, L"BE09", &chunks);
-    ASSERT_EQ(1u, chunks.size());
-    EXPECT_EQ(OutputChunk::kVanish, chunks[0].kind);
-    EXPECT_EQ(50u, chunks[0].vanishMs);
     Configure(tool, "fault=0e01:ioerror#1");
     const Bytes write = Frame(L"0E01");
     EXPECT_TRUE(tool.Faults().TakeWriteFault(write.data(), write.size()));
@@ -174,7 +170,7 @@ TEST(SimConfig, OneTextFormForEverySetting) {
 
     std::vector<ToolConfig> devices;
     int line = 0;
-    ASSERT_TRUE(ParseDeviceList("# bench\ndevice description=\"A B\" location=0x77\n\ndevice present=off\n", devices, error, line));
+    ASSERT_TRUE(ParseDeviceList("# bench\ndevice description=\"A B\" location=0x77\n\ndevice com=none\n", devices, error, line));
     ASSERT_EQ(2u, devices.size());
     EXPECT_EQ("A B", devices[0].description);
     EXPECT_EQ(0x1012u, devices[1].location);  // each device its own location
