@@ -20,6 +20,7 @@
 #include "engine/robot_tool.h"
 #include "engine/tick_source.h"
 #include "protocol/crc16.h"
+#include "support/loopback.h"
 
 // The replacements pair malloc with free; GCC cannot see that through them.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -47,26 +48,13 @@ struct PollWait {
 // first page asked for and nothing more.
 class Tool {
 public:
-    Tool() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {AF_INET, 0, {}, {}};
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof a;
-        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_listener, 1);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
-        port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
+    Tool() : m_thread([this] { Serve(); }) {}
     ~Tool() {
         closesocket(m_listener);
         shutdown(m_client, SD_BOTH);
         m_thread.join();
-        WSACleanup();
     }
-    unsigned port = 0;
+    int port = -1;
 
 private:
     void Serve() {
@@ -91,14 +79,14 @@ private:
         }
         closesocket(m_client);
     }
-    SOCKET m_listener;
+    SOCKET m_listener = vxt::Listen(port);
     SOCKET m_client = INVALID_SOCKET;
     std::thread m_thread;
 };
 
 // A polling robot on the tool.
 struct Link {
-    Link() : robot(ROBOT_Create()), port(ROBOT_AttachTcpPort(robot, L"127.0.0.1", tool.port, 5000)) {
+    Link() : robot(ROBOT_Create()), port(ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(tool.port), 5000)) {
         ROBOT_StartPolling(robot);
     }
     ~Link() {

@@ -140,13 +140,8 @@ TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
 
 // ---- Attaching ---------------------------------------------------------------------
 
-namespace {
 // A command whose reply came and was left unread.
-long UnreadReply(Rig& rig) {
-    const long id = rig.Send(L"BE010203");
-    return rig.Wait(id) > 0 ? id : 0;
-}
-}  // namespace
+static long UnreadReply(Rig& rig) { const long id = rig.Send(L"BE010203"); return rig.Wait(id) > 0 ? id : 0; }
 
 TEST(Attach, SecondAttachDropsUnreadRepliesAndLeavesTheFirstPortOpen) {
     Rig rig(PortKind::Tcp);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ports/ftdi_port.h"
+#include "support/loopback.h"
 
 namespace {
 
@@ -50,13 +51,6 @@ private:
     std::thread m_thread;
 };
 
-std::wstring BinFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
-}
-
 }  // namespace
 
 TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
@@ -80,7 +74,9 @@ TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
         EXPECT_NE(cycle[0].find(L"FT_CyclePort"), std::wstring::npos);
     }
     EXPECT_TRUE(boxes.Take(0).empty()) << "destruction showed a box";
-    SetDllDirectoryW((BinFolder() + L"\\ftdisim-norescan").c_str());
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim-norescan").c_str());
     {
         CFTDIPort port;
         EXPECT_EQ(boxes.Take(1), std::vector<std::wstring>{L"Error: Can't Find FT_Rescan"});
@@ -97,17 +93,9 @@ TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
 }
 
 TEST(LibraryUnload, NotificationsQueuedAfterUnloadAreHarmlessAndAReloadWorks) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    listen(listener, 2);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const unsigned port = ntohs(address.sin_port);
+    int port = -1;
+    SOCKET listener = vxt::Listen(port);
+    ASSERT_NE(listener, INVALID_SOCKET);
     auto pump = [](DWORD ms) {
         for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(5)) {
             MSG msg;
@@ -124,7 +112,7 @@ TEST(LibraryUnload, NotificationsQueuedAfterUnloadAreHarmlessAndAReloadWorks) {
         auto release = reinterpret_cast<bool(__stdcall*)(void*)>(GetProcAddress(library, "TCP_ReleasePort"));
         ASSERT_TRUE(create && destroy && attach && release);
         void* robot = create();
-        void* tcp = attach(robot, L"127.0.0.1", port, round == 0 ? 0 : 5000);
+        void* tcp = attach(robot, L"127.0.0.1", static_cast<unsigned>(port), round == 0 ? 0 : 5000);
         ASSERT_NE(tcp, nullptr) << "round " << round;
         SOCKET peer = accept(listener, nullptr, nullptr);
         send(peer, "queued", 6, 0);
@@ -137,5 +125,4 @@ TEST(LibraryUnload, NotificationsQueuedAfterUnloadAreHarmlessAndAReloadWorks) {
         closesocket(peer);
     }
     closesocket(listener);
-    WSACleanup();
 }

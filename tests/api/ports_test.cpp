@@ -31,39 +31,34 @@ public:
         RemoveDevices();
     }
     bool Device(const wchar_t* portName, const wchar_t* description) {
-        GUID ports;
-        DWORD n = 0;
-        if (!SetupDiClassGuidsFromNameW(L"Ports", &ports, 1, &n)) return false;
+        GUID ports = Class();
         HDEVINFO set = SetupDiCreateDeviceInfoList(&ports, nullptr);
-        SP_DEVINFO_DATA device = {sizeof device};
+        SP_DEVINFO_DATA device = {sizeof device, {}, 0, 0};
         bool ok = SetupDiCreateDeviceInfoW(set, L"PORTS", &ports, description, nullptr, DICD_GENERATE_ID, &device) &&
                   SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr) &&
                   SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_DEVICEDESC, Data(description), Size(description));
         HKEY key = ok ? SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr) : nullptr;
-        ok = ok && key != INVALID_HANDLE_VALUE && RegSetValueExW(key, L"PortName", 0, REG_SZ, Data(portName), Size(portName)) == 0 &&
-             RegSetValueExW(key, L"VornexTestDevice", 0, REG_SZ, Data(L"1"), Size(L"1")) == 0;
+        ok = ok && key != INVALID_HANDLE_VALUE && Text(key, L"PortName", portName) && Text(key, L"VornexTestDevice", L"1");
         if (ok) RegCloseKey(key);
         SetupDiDestroyDeviceInfoList(set);
         return ok;
     }
-    bool Value(const wchar_t* name, const wchar_t* data) {
+    bool Value(const wchar_t* name, const wchar_t* data) {  // no data: a REG_DWORD
         m_values.push_back(name);
-        return RegSetValueExW(m_key, name, 0, REG_SZ, Data(data), Size(data)) == 0;
-    }
-    bool Number(const wchar_t* name, DWORD value) {
-        m_values.push_back(name);
-        return RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) == 0;
+        const DWORD number = 12;
+        return data ? Text(m_key, name, data)
+                    : RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number) == 0;
     }
 
 private:
     static const BYTE* Data(const wchar_t* text) { return reinterpret_cast<const BYTE*>(text); }
     static DWORD Size(const wchar_t* text) { return static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)); }
+    static bool Text(HKEY key, const wchar_t* name, const wchar_t* text) { return RegSetValueExW(key, name, 0, REG_SZ, Data(text), Size(text)) == 0; }
+    static GUID Class() { GUID ports = {}; DWORD n = 0; SetupDiClassGuidsFromNameW(L"Ports", &ports, 1, &n); return ports; }
     static void RemoveDevices() {
-        GUID ports;
-        DWORD n = 0;
-        if (!SetupDiClassGuidsFromNameW(L"Ports", &ports, 1, &n)) return;
+        GUID ports = Class();
         HDEVINFO set = SetupDiGetClassDevsW(&ports, nullptr, nullptr, 0);
-        SP_DEVINFO_DATA device = {sizeof device};
+        SP_DEVINFO_DATA device = {sizeof device, {}, 0, 0};
         for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
             HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
             if (key == INVALID_HANDLE_VALUE) continue;
@@ -92,48 +87,32 @@ std::vector<Listed> Rescan() {
     return out;
 }
 
-const Listed* FindPort(const std::vector<Listed>& ports, int number) {
+std::wstring TextOf(const std::vector<Listed>& ports, int number) {  // "" when not listed
     for (const Listed& p : ports)
-        if (p.number == number) return &p;
-    return nullptr;
+        if (p.number == number) return p.text;
+    return L"";
 }
 
 }  // namespace
 
 TEST(PortList, SetupDevicesFirstThenRegistryNamesSortedByNumber) {
     PortSources sources;
-    ASSERT_TRUE(sources.Device(L"COM3", L"USB Serial Port"));
-    ASSERT_TRUE(sources.Device(L"COM1", L"Communications Port"));
-    ASSERT_TRUE(sources.Device(L"COM5", L"Setup Five"));
+    ASSERT_TRUE(sources.Device(L"COM3", L"USB Serial Port") && sources.Device(L"COM1", L"Communications Port") &&
+                sources.Device(L"COM5", L"Setup Five"));
     for (const wchar_t* odd : {L"COM4:", L"LPT1", L"COM300"}) ASSERT_TRUE(sources.Device(odd, L"Odd Port"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\VCP0", L"COM7"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Dup5", L"COM5"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Far", L"COM301"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Printer", L"LPT2"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Zero", L"COM0"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Big", L"COM256"));
-    ASSERT_TRUE(sources.Value(L"Plain", L"COM8"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Suffix", L"com12abc"));
-    ASSERT_TRUE(sources.Value(L"\\Device\\Letters", L"COMx"));
+    const wchar_t* const values[][2] = {{L"\\Device\\VCP0", L"COM7"}, {L"\\Device\\Dup5", L"COM5"}, {L"\\Device\\Far", L"COM301"},
+                                        {L"\\Device\\Printer", L"LPT2"}, {L"\\Device\\Zero", L"COM0"}, {L"\\Device\\Big", L"COM256"},
+                                        {L"Plain", L"COM8"}, {L"\\Device\\Suffix", L"com12abc"}, {L"\\Device\\Letters", L"COMx"}};
+    for (auto& v : values) ASSERT_TRUE(sources.Value(v[0], v[1])) << v[1];
     const std::vector<Listed> ports = Rescan();
     for (size_t i = 1; i < ports.size(); ++i) EXPECT_LT(ports[i - 1].number, ports[i].number);
-    ASSERT_NE(FindPort(ports, 1), nullptr);
-    EXPECT_EQ(FindPort(ports, 1)->text, L"Communications Port (COM1)");  // also Wine's Serial0: once
-    EXPECT_EQ(FindPort(ports, 3)->text, L"USB Serial Port (COM3)");
-    EXPECT_EQ(FindPort(ports, 5)->text, L"Setup Five (COM5)");
-    ASSERT_NE(FindPort(ports, 7), nullptr);
-    EXPECT_EQ(FindPort(ports, 7)->text, L"VCP0 (COM7)");
-    EXPECT_EQ(FindPort(ports, 4), nullptr);
-    EXPECT_EQ(FindPort(ports, 0), nullptr);
-    ASSERT_NE(FindPort(ports, 8), nullptr);
-    EXPECT_EQ(FindPort(ports, 8)->text, L"Plain (COM8)");
-    ASSERT_NE(FindPort(ports, 12), nullptr);
-    EXPECT_EQ(FindPort(ports, 12)->text, L"Suffix (COM12)");
+    // COM1 is also Wine's Serial0: listed once.
+    const std::pair<int, const wchar_t*> wanted[] = {{1, L"Communications Port (COM1)"}, {3, L"USB Serial Port (COM3)"},
+        {5, L"Setup Five (COM5)"}, {7, L"VCP0 (COM7)"}, {8, L"Plain (COM8)"}, {12, L"Suffix (COM12)"}, {4, L""}, {0, L""}};
+    for (auto& w : wanted) EXPECT_EQ(TextOf(ports, w.first), w.second) << w.first;
     for (const Listed& p : ports) {
         EXPECT_LE(p.number, 255);
-        EXPECT_EQ(p.text.find(L"Odd"), std::wstring::npos);
-        EXPECT_EQ(p.text.find(L"Printer"), std::wstring::npos);
-        EXPECT_EQ(p.text.find(L"Letters"), std::wstring::npos);
+        for (const wchar_t* never : {L"Odd", L"Printer", L"Letters"}) EXPECT_EQ(p.text.find(never), std::wstring::npos) << never;
     }
     const int n = Serial_GetPortCount();  // the same functions under their other names
     ASSERT_EQ(n, static_cast<int>(ports.size()));
@@ -153,10 +132,8 @@ TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
     ASSERT_TRUE(sources.Value(L"\\Device\\Late9", L"COM9"));
     for (int i = 1; i <= before; ++i) EXPECT_NE(GetPortNumber(i), 9);
     EXPECT_EQ(GetPortNumber(before + 1), 0);
-    std::vector<Listed> ports = Rescan();
-    ASSERT_NE(FindPort(ports, 9), nullptr);
-    EXPECT_EQ(FindPort(ports, 9)->text, L"Late9 (COM9)");
-    ASSERT_TRUE(sources.Number(L"\\Device\\Number", 12));
+    EXPECT_EQ(TextOf(Rescan(), 9), L"Late9 (COM9)");
+    ASSERT_TRUE(sources.Value(L"\\Device\\Number", nullptr));
     ASSERT_TRUE(sources.Value(L"\\Device\\After", L"COM13"));
     // Where the number stands among the values is the registry's business;
     // what comes after it is not scanned.
@@ -169,8 +146,7 @@ TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
         if (std::wstring(name) == L"\\Device\\After") afterNumber = numberSeen;
     }
     RegCloseKey(key);
-    ports = Rescan();
-    EXPECT_EQ(FindPort(ports, 13) == nullptr, afterNumber);
+    EXPECT_EQ(TextOf(Rescan(), 13).empty(), afterNumber);
 }
 
 // ---- The exported port classes -------------------------------------------------------

@@ -7,7 +7,6 @@
 namespace vxproc {
 
 namespace {
-
 HANDLE Inheritable(const std::wstring& path) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
@@ -16,14 +15,12 @@ HANDLE Inheritable(const std::wstring& path) {
 
 // Text-mode output ends lines with CR LF; a lone CR (a progress bar) stays.
 std::string ReadLines(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
+    std::ostringstream all;
+    all << std::ifstream(path.c_str(), std::ios::binary).rdbuf();
     std::string text = all.str();
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
     return text;
 }
-
 } // namespace
 
 std::wstring ExeFolder() {
@@ -64,6 +61,8 @@ Child::Child(const std::wstring& program, const std::wstring& args, const std::w
 }
 
 Child::~Child() { Wait(0); }
+std::string Child::OutputSoFar() const { return ReadLines(m_out); }
+Result Run(const std::wstring& program, const std::wstring& args, DWORD timeoutMs) { return Child(program, args).Wait(timeoutMs); }
 
 Result Child::Wait(DWORD timeoutMs) {
     Result result;
@@ -79,12 +78,6 @@ Result Child::Wait(DWORD timeoutMs) {
     result.out = ReadLines(m_out);
     result.err = ReadLines(m_err);
     return result;
-}
-
-std::string Child::OutputSoFar() const { return ReadLines(m_out); }
-
-Result Run(const std::wstring& program, const std::wstring& args, DWORD timeoutMs) {
-    return Child(program, args).Wait(timeoutMs);
 }
 
 ScopedEnv::ScopedEnv(const wchar_t* name, const std::wstring& value) : m_name(name) {

@@ -1,12 +1,9 @@
 #include "support/vornex_test.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "protocol/command_frame.h"
 #include "sim/reply_frames.h"
@@ -43,9 +40,8 @@ std::string TempPath(const std::string& name) {
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
-    all << in.rdbuf();
+    all << std::ifstream(path, std::ios::binary).rdbuf();
     return all.str();
 }
 
@@ -164,98 +160,45 @@ bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needl
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
-// ---- Loopback TCP ------------------------------------------------------------------
-
-SOCKET Listen(int& port) {
-    static const int started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();
-    (void)started;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(s, 1) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (s != INVALID_SOCKET) closesocket(s);
-        port = -1;
-        return INVALID_SOCKET;
-    }
-    port = ntohs(address.sin_port);
-    return s;
-}
-
-int ClosedTcpPort() {
-    int port = -1;
-    SOCKET s = Listen(port);
-    if (s != INVALID_SOCKET) closesocket(s);  // free again: connections are refused
-    return port;
-}
-
-bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes) {
-    for (size_t sent = 0, n = 0; sent < bytes.size(); sent += n) {
-        const int got = send(socket, reinterpret_cast<const char*>(bytes.data() + sent), static_cast<int>(bytes.size() - sent), 0);
-        if (got <= 0) return false;
-        n = static_cast<size_t>(got);
-    }
-    return true;
-}
-
 // ---- The scripted tool ----------------------------------------------------------------
 
-struct ScriptedTool::State {
-    std::atomic<bool> stop{false};
-    mutable std::mutex lock;
-    std::vector<std::vector<uint8_t>> script;
-    size_t commands = 0;
-    std::thread thread;
-};
-
-ScriptedTool::ScriptedTool() : m_state(new State), m_listener(Listen(m_port)) {
-    if (m_listener != INVALID_SOCKET) m_state->thread = std::thread([this] { Run(); });
+ScriptedTool::ScriptedTool() : m_listener(Listen(m_port)) {
+    if (m_listener != INVALID_SOCKET) m_thread = std::thread([this] { Run(); });
 }
 
 ScriptedTool::~ScriptedTool() {
-    m_state->stop = true;
-    if (m_state->thread.joinable()) m_state->thread.join();
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
     if (m_listener != INVALID_SOCKET) closesocket(m_listener);
 }
 
 void ScriptedTool::Answer(const std::vector<uint8_t>& bytes) {
-    std::lock_guard<std::mutex> hold(m_state->lock);
-    m_state->script.push_back(bytes);
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_script.push_back(bytes);
 }
 
 size_t ScriptedTool::Commands() const {
-    std::lock_guard<std::mutex> hold(m_state->lock);
-    return m_state->commands;
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_commands;
 }
-
-namespace {
-bool Readable(SOCKET socket) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    timeval wait = {0, 20000};
-    return select(0, &set, nullptr, nullptr, &wait) > 0;
-}
-}  // namespace
 
 void ScriptedTool::Run() {
-    State& s = *m_state;
     SOCKET client = INVALID_SOCKET;
     std::vector<uint8_t> pending;
-    while (!s.stop) {
+    while (!m_stop) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(client == INVALID_SOCKET ? m_listener : client, &set);
+        timeval wait = {0, 20000};
+        if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
         if (client == INVALID_SOCKET) {
-            if (Readable(m_listener)) client = accept(m_listener, nullptr, nullptr);
+            client = accept(m_listener, nullptr, nullptr);
             continue;
         }
-        if (!Readable(client)) continue;
         char buffer[4096];
         const int got = recv(client, buffer, sizeof buffer, 0);
         if (got <= 0) {
-            closesocket(client);
-            client = INVALID_SOCKET;
-            pending.clear();
+            closesocket(client), client = INVALID_SOCKET, pending.clear();
             continue;
         }
         pending.insert(pending.end(), buffer, buffer + got);
@@ -266,9 +209,8 @@ void ScriptedTool::Run() {
         pending.clear();
         std::vector<uint8_t> answer;
         {
-            std::lock_guard<std::mutex> hold(s.lock);
-            if (s.commands < s.script.size()) answer = s.script[s.commands];
-            ++s.commands;
+            std::lock_guard<std::mutex> hold(m_lock);
+            if (m_commands++ < m_script.size()) answer = m_script[m_commands - 1];
         }
         SendAll(client, answer);
     }
@@ -307,10 +249,7 @@ struct Library {
         written = reinterpret_cast<decltype(written)>(reinterpret_cast<void*>(GetProcAddress(module, "SIM_GetWritten")));
     }
 };
-Library& Lib() {
-    static Library library;
-    return library;
-}
+Library& Lib() { static Library library; return library; }
 }  // namespace
 
 bool Reset() { return Control("reload") == 0 && Query("configerror") == 0 && Query("devices") == 4; }

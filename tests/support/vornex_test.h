@@ -13,13 +13,17 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/server/sim_server.h"
+#include "support/loopback.h"
 #include "vornex.h"
 
 namespace vxt {
@@ -65,11 +69,6 @@ std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);  // as a t
 std::vector<uint8_t> RecordBytes(CRobotCommand* record);  // the part under the walk
 bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 
-// ---- Loopback TCP ---------------------------------------------------------------
-SOCKET Listen(int& port);  // on 127.0.0.1, a free port (INVALID_SOCKET on failure)
-int ClosedTcpPort();       // nothing listens: connections are refused
-bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes);
-
 // ---- The scripted tool ----------------------------------------------------------
 // A tool on loopback TCP that answers the n-th command frame it receives with
 // the n-th scripted block (garbage, bad frames, nothing at all); commands past
@@ -86,10 +85,13 @@ public:
 
 private:
     void Run();
-    struct State;
-    std::unique_ptr<State> m_state;
     int m_port = -1;
     SOCKET m_listener;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_lock;
+    std::vector<std::vector<uint8_t>> m_script;
+    size_t m_commands = 0;
+    std::thread m_thread;
 };
 
 // ---- The simulated FTDI library (bin/ftdisim/Ftd2xx.dll) ------------------------
