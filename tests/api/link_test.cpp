@@ -108,9 +108,13 @@ TEST_P(Link, TimeLimitZeroAbandonsWhatIsNotAnsweredAtOnce) {
 
 // ---- One kind of port ------------------------------------------------------------
 
-TEST(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
-    Rig rig(PortKind::Ftdi);
-    ASSERT_TRUE(rig.Attached());
+class LinkFtdi : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(rig.Attached()); }
+    Rig rig{PortKind::Ftdi};
+};
+
+TEST_F(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
     ASSERT_EQ(ftdi::Control("fault 0e01:ioerror#1"), 0);
     EXPECT_EQ(rig.Wait(rig.Send(L"0e01"), 8000), 10);
     const std::string log = rig.Log();
@@ -121,9 +125,7 @@ TEST(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
     EXPECT_EQ(ftdi::Query("writetimeout"), 5000);
 }
 
-TEST(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
-    Rig rig(PortKind::Ftdi);
-    ASSERT_TRUE(rig.Attached());
+TEST_F(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
     ROBOT_SetTimeout(rig.robot(), 300);
     const long long reloads = ftdi::Query("ftreloads");
     // Short: a transmit queue that never drains takes no more once full.
@@ -145,9 +147,7 @@ TEST(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
     EXPECT_EQ(ftdi::Query("ftreloads"), reloads);
 }
 
-TEST(LinkFtdi, RawWriteFailingWithStatusFourResetsAndPurges) {
-    Rig rig(PortKind::Ftdi);
-    ASSERT_TRUE(rig.Attached());
+TEST_F(LinkFtdi, RawWriteFailingWithStatusFourResetsAndPurges) {
     const long long resets = ftdi::Query("resets"), purges = ftdi::Query("purges");
     ASSERT_EQ(ftdi::Control("fault *:ioerror#1"), 0);
     Array raw(Bytes({0x11, 0x22}));
@@ -157,9 +157,7 @@ TEST(LinkFtdi, RawWriteFailingWithStatusFourResetsAndPurges) {
     EXPECT_GE(ftdi::Query("purges"), purges + 1);
 }
 
-TEST(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
-    Rig rig(PortKind::Ftdi);
-    ASSERT_TRUE(rig.Attached());
+TEST_F(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
     ROBOT_SetTimeout(rig.robot(), 500);
     ASSERT_EQ(ftdi::Control("txstuck on"), 0);
     // A rate-change frame is followed by a wait for the transmit queue.
@@ -176,9 +174,7 @@ TEST(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
 
 // Page reads return to 38400 after their last page; an answered rate command
 // (kind 3: 38400, kind 4: 76800) leaves its rate, an unanswered one the other.
-TEST(LinkFtdi, RateChangesAndTheirFallbacks) {
-    Rig rig(PortKind::Ftdi);
-    ASSERT_TRUE(rig.Attached());
+TEST_F(LinkFtdi, RateChangesAndTheirFallbacks) {
     ROBOT_SetTimeout(rig.robot(), 300);
     ROBOT_HANDLE r = rig.robot();
     const std::vector<uint8_t> to38400 = {0xBE, 0x2C, 0x01, 0x00}, to76800 = {0xBE, 0x2C, 0x02, 0x00};
