@@ -20,28 +20,21 @@ Bytes Encode(const std::wstring& text, bool addressed = false, bool preFramed = 
 
 const Bytes kToolInfoFrame = {0xA5, 0x5A, 0x00, 0x03, 0xBE, 0x09, 0x41, 0x56, 0xFA, 0xAF};
 
-class Receiver {
-public:
-    Receiver() : m_storage(30720, 0), m_rx{m_storage.data(), 0, 30720} {}
+struct Receiver {  // a buffer the robot object's size; never copied
+    Bytes storage = Bytes(30720, 0);
+    RxBuffer rx{storage.data(), 0, 30720};
     Receiver& Feed(const Bytes& bytes) {
-        for (unsigned char b : bytes) m_storage.at(m_rx.count++) = b;
+        for (unsigned char b : bytes) storage.at(rx.count++) = b;
         return *this;
     }
-    RxBuffer& rx() { return m_rx; }
-    Bytes Held() const { return Bytes(m_storage.begin(), m_storage.begin() + m_rx.count); }
-    ScanStep Scan() { return ScanForFrame(m_rx).step; }
-    // Accepts one frame and removes it.
-    Bytes Take() {
-        const ScanOutcome out = ScanForFrame(m_rx);
+    ScanStep Scan() { return ScanForFrame(rx).step; }
+    Bytes Take() {  // accepts one frame and removes it
+        const ScanOutcome out = ScanForFrame(rx);
         if (out.step != ScanStep::Accepted) return Bytes();
-        const Bytes f(m_storage.begin(), m_storage.begin() + out.length);
-        DropFront(m_rx, out.length);
+        const Bytes f(storage.begin(), storage.begin() + out.length);
+        DropFront(rx, out.length);
         return f;
     }
-
-private:
-    Bytes m_storage;
-    RxBuffer m_rx;
 };
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -106,7 +99,7 @@ TEST(CommandFrame, BuildsTheFramesTheToolAccepts) {
 TEST(FrameScan, TakesWholeSplitAndBackToBackFramesAfterGarbage) {
     Receiver r;
     EXPECT_EQ(ScanStep::WaitForMore, r.Feed({0xA5}).Scan());  // a lone first byte is kept
-    EXPECT_EQ(1, r.rx().count);
+    EXPECT_EQ(1, r.rx.count);
     r.Feed(Bytes(kToolInfoFrame.begin() + 1, kToolInfoFrame.end() - 1));
     EXPECT_EQ(ScanStep::WaitForMore, r.Scan());
     r.Feed({0xAF});
@@ -116,9 +109,9 @@ TEST(FrameScan, TakesWholeSplitAndBackToBackFramesAfterGarbage) {
     r.Feed(Concat(Concat({0x00, 0xA5, 0x13, 0x5A, 0xFA, 0xAF, 0xA5}, kToolInfoFrame), second));
     EXPECT_EQ(kToolInfoFrame, r.Take());
     EXPECT_EQ(second, r.Take());
-    EXPECT_EQ(0, r.rx().count);
+    EXPECT_EQ(0, r.rx.count);
     EXPECT_EQ(ScanStep::WaitForMore, r.Feed({0x01, 0x5A, 0xA5, 0x00, 0xFA, 0xA5}).Scan());  // no marker: all go
-    EXPECT_EQ(0, r.rx().count);
+    EXPECT_EQ(0, r.rx.count);
 }
 
 TEST(FrameScan, ChecksTheCrcTheEndMarkerAndTheWordCount) {
@@ -128,21 +121,18 @@ TEST(FrameScan, ChecksTheCrcTheEndMarkerAndTheWordCount) {
 
     Bytes bad = kToolInfoFrame;
     bad[6] ^= 0x01;
-    Receiver r;
-    r.Feed(Concat(bad, {0x77}));
-    const ScanOutcome crc = ScanForFrame(r.rx());
-    EXPECT_EQ(ScanStep::CrcError, crc.step);
-    EXPECT_EQ(10, crc.length);
+    const ScanOutcome crc = ScanForFrame(Receiver().Feed(Concat(bad, {0x77})).rx);
+    EXPECT_TRUE(crc.step == ScanStep::CrcError && crc.length == 10);
 
     Bytes late = kToolInfoFrame;
     late.insert(late.begin() + 8, 0x00);  // end marker one byte late
     Receiver s;
     s.Feed(Concat(late, kToolInfoFrame));
-    const ScanOutcome out = ScanForFrame(s.rx());
+    const ScanOutcome out = ScanForFrame(s.rx);
     ASSERT_EQ(ScanStep::BadSequence, out.step);
     EXPECT_EQ(11, out.length);  // up to the next start marker
-    EXPECT_EQ(std::vector<std::string>{"a55a0003be09415600faaf"}, HexDumpLines(s.rx().data, out.length));
-    DestroyStartMarker(s.rx());
+    EXPECT_EQ(std::vector<std::string>{"a55a0003be09415600faaf"}, HexDumpLines(s.rx.data, out.length));
+    DestroyStartMarker(s.rx);
     EXPECT_EQ(kToolInfoFrame, s.Take());
     EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed({0xA5, 0x5A, 0x00, 0x00, 0x00, 0x00}).Scan());
     for (size_t at : {8u, 9u}) {  // either end-marker byte wrong
@@ -170,15 +160,15 @@ TEST(FrameScan, AByteSumPassesOnlyForAPageReadThatAsksForIt) {
 TEST(ToolInfoScan, SkipsWhatIsNoLetterOrDigitAndTakesTenCharacters) {
     Receiver r;
     r.Feed(Concat({0xA5, 0x00}, Ascii("9012V1.")));
-    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(r.rx()).step);
-    EXPECT_EQ(9, r.rx().count);  // under ten: nothing dropped yet
+    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(r.rx).step);
+    EXPECT_EQ(9, r.rx.count);  // under ten: nothing dropped yet
     r.Feed(Ascii("23x"));
-    const ScanOutcome out = ScanForToolInfo(r.rx());
+    const ScanOutcome out = ScanForToolInfo(r.rx);
     ASSERT_EQ(ScanStep::Accepted, out.step);
     EXPECT_EQ(10, out.length);
-    EXPECT_EQ(Ascii("9012V1.23x"), r.Held());
+    EXPECT_EQ(Ascii("9012V1.23x"), Bytes(r.storage.begin(), r.storage.begin() + r.rx.count));
     Receiver other;
     other.Feed(Ascii("8012V1.23x"));
-    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(other.rx()).step);
-    EXPECT_EQ(10, other.rx().count);
+    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(other.rx).step);
+    EXPECT_EQ(10, other.rx.count);
 }
