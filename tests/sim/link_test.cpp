@@ -1,16 +1,14 @@
-// The simulator behind real links as the library's tests reach it: the TCP
-// server (answers, faults, a dropped connection and the next one served) and
-// the simulated Ftd2xx.dll bound by name, driven by its control texts.
+// The simulated Ftd2xx.dll bound by name, as the library binds it, driven by
+// its control texts. (The TCP server is every TCP test's other end: a fault
+// in it fails those tests.)
 #include <gtest/gtest.h>
-#include <winsock2.h>
+#include <windows.h>
 
 #include <cwchar>
-#include <tuple>
+#include <string>
 
 #include "protocol/command_frame.h"
 #include "sim/ftd2xx/d2xx_api.h"
-#include "sim/reply_frames.h"
-#include "sim/server/sim_server.h"
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -18,55 +16,12 @@ namespace {
 
 Bytes Frame(const wchar_t* text) { return EncodeCommand(text, std::wcslen(text), false, false); }
 
-// Up to n bytes within 5 s.
-Bytes Exchange(SOCKET s, const Bytes& out, size_t n) {
-    send(s, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()), 0);
-    Bytes in(n);
-    size_t got = 0;
-    for (int r = 1; got < n && r > 0; got += r > 0 ? static_cast<size_t>(r) : 0)
-        r = recv(s, reinterpret_cast<char*>(&in[got]), static_cast<int>(n - got), 0);
-    in.resize(got);
-    return in;
-}
-
-SOCKET Connect(int port) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    DWORD ms = 5000;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
-    EXPECT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    return s;
-}
-
 template <typename Fn>
 Fn Bind(HMODULE m, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m, name)));
 }
 
 } // namespace
-
-TEST(SimServerTcp, AnswersInjectsFaultsAndServesTheNextConnection) {
-    vxsim::SimServer sim;
-    const int port = sim.ListenTcp();
-    ASSERT_GT(port, 0);
-    ASSERT_TRUE(sim.Configure("fault=be4d:droppage=1#1"));
-    SOCKET s = Connect(port);
-    const Bytes payload = {0xBE, 0x01, 0x02, 0x03};
-    EXPECT_EQ(vxsim::BuildReplyFrame(payload.data(), payload.size()), Exchange(s, Frame(L"BE010203"), 12));
-    const Bytes request = Frame(L"BE4D0000000003" L"00");
-    EXPECT_EQ(2 * vxsim::kPageFrameSize, Exchange(s, request, 2 * vxsim::kPageFrameSize).size());
-    sim.CloseConnection();
-    char byte;
-    EXPECT_LE(recv(s, &byte, 1, 0), 0);  // the tool's end closed
-    closesocket(s);
-    s = Connect(port);
-    EXPECT_EQ(3 * vxsim::kPageFrameSize, Exchange(s, request, 3 * vxsim::kPageFrameSize).size());
-    closesocket(s);
-    EXPECT_EQ(std::make_tuple(3u, 2u, 1u), std::make_tuple(sim.CommandCount(), sim.Connections(), sim.FaultsFired()));
-}
 
 TEST(SimFtdiDll, BoundByNameAndDrivenByItsControlTexts) {
     wchar_t path[MAX_PATH];
