@@ -19,19 +19,19 @@ namespace {
 
 constexpr int32_t kMaxInt = std::numeric_limits<int32_t>::max();
 
+typedef std::vector<std::pair<int32_t, int32_t>> RunList;
+
 // The runs a download requests, taking each run's pages as they arrive.
-std::vector<std::pair<int32_t, int32_t>> Runs(const std::vector<PageRow>& rows) {
+RunList Runs(const std::vector<PageRow>& rows) {
     WantedPages wanted;
     EXPECT_TRUE(BuildWantedSet(rows, wanted));
-    std::vector<std::pair<int32_t, int32_t>> runs;
+    RunList runs;
     for (PageRun run = NextRun(wanted); run.length > 0; run = NextRun(wanted)) {
         runs.emplace_back(run.start, run.length);
         for (int32_t i = 0; i < run.length; ++i) wanted.erase(run.start + i);
     }
     return runs;
 }
-
-typedef std::vector<std::pair<int32_t, int32_t>> RunList;
 
 } // namespace
 
@@ -56,12 +56,16 @@ TEST(PageRequest, PrintsPageCountAndRateByteWithOrWithoutAnAddress) {
 }
 
 TEST(PageFrame, ATripleFrameBecomesThreeStandardFrames) {
+    // Each frame in a block of its exact size: a read past the end trips the sanitizer.
+    auto expand = [](const Bytes& f, TripleRows& rows) {
+        std::unique_ptr<unsigned char[]> exact(new unsigned char[f.size()]);
+        std::copy(f.begin(), f.end(), exact.get());
+        return ExpandTripleFrame(exact.get(), static_cast<int>(f.size()), rows);
+    };
     const Bytes f = kit::MakePageFrame(0x100, 9, 0x82, 768);
     ASSERT_EQ(784u, f.size());
-    std::unique_ptr<unsigned char[]> exact(new unsigned char[f.size()]);  // a read past the end trips the sanitizer
-    std::copy(f.begin(), f.end(), exact.get());
     TripleRows rows;
-    ASSERT_TRUE(ExpandTripleFrame(exact.get(), static_cast<int>(f.size()), rows));
+    ASSERT_TRUE(expand(f, rows));
     for (int s = 0; s < 3; ++s) {
         const Bytes row(rows[s].begin(), rows[s].end());
         EXPECT_EQ(Bytes({0xA5, 0x5A, 0x00, 0x86, 0xBE, 0x4D}), Bytes(row.begin(), row.begin() + 6));
@@ -73,12 +77,8 @@ TEST(PageFrame, ATripleFrameBecomesThreeStandardFrames) {
         EXPECT_EQ(kit::PolynomialRemainder(row.data(), 268), kit::CheckField(row));
         EXPECT_EQ(0xAF, row[271]);
     }
-    for (size_t data : {256u, 762u}) {  // flagged, but too short: an ordinary page
-        const Bytes shortFrame = kit::MakePageFrame(0x100, 0, 0x82, data);
-        std::unique_ptr<unsigned char[]> copy(new unsigned char[shortFrame.size()]);
-        std::copy(shortFrame.begin(), shortFrame.end(), copy.get());
-        EXPECT_FALSE(ExpandTripleFrame(copy.get(), static_cast<int>(shortFrame.size()), rows)) << data;
-    }
+    for (size_t data : {256u, 762u})  // flagged, but too short: an ordinary page
+        EXPECT_FALSE(expand(kit::MakePageFrame(0x100, 0, 0x82, data), rows)) << data;
     EXPECT_FALSE(IsTripleFlagged(f.data(), 270));
 }
 

@@ -97,22 +97,9 @@ TEST(SimTool, AnswersEachKindOfCommand) {
     EXPECT_EQ(38400u, tool.Rate());
 }
 
+// A lost reply or page that is not lost fails the library's tests that
+// count on it; these faults could instead pass a library fault unseen.
 TEST(SimTool, FaultsAsTheTestsInjectThem) {
-    struct Case {
-        const char* fault;
-        const wchar_t* command;
-        size_t bytes;  // what arrives
-    } const cases[] = {
-        {"fault=be01:noreply#1", L"BE010203", 0},
-        {"fault=be4d:droppage=1", L"BE4D0000000003" L"00", 2 * kPageFrameSize},
-        {"fault=be01:garbage=5", L"BE010203", 17},
-    };
-    for (const Case& c : cases) {
-        ToolModel tool;
-        Configure(tool, c.fault);
-        EXPECT_EQ(c.bytes, Answer(tool, c.command).size()) << c.fault;
-        EXPECT_EQ(1u, tool.Faults().Fired()) << c.fault;
-    }
     ToolModel tool;
     Configure(tool, "fault=be01:badcrc");
     const Bytes bad = Answer(tool, L"BE010203");
