@@ -76,10 +76,6 @@ TEST(SimTool, PageFramesHaveTheLayoutAndDataHostsCheck) {
 
 TEST(SimTool, AnswersEachKindOfCommand) {
     ToolModel tool;
-    Bytes preamble(95, 0xA5);
-    preamble.push_back(0);
-    ChunkList out;
-    tool.Receive(preamble.data(), preamble.size(), 0, out);
     EXPECT_EQ(Bytes({'9', '.', '1', '.', 'V', '1', '.', '0', '.', '0'}), Answer(tool, L"BE09"));
     const Bytes echo = Answer(tool, L"BE010203");
     ASSERT_EQ(12u, echo.size());
