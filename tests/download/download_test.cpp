@@ -42,6 +42,13 @@ struct Matrix272 {
     }
 };
 
+std::vector<std::vector<uint8_t>> Rows(SAFEARRAY* matrix) {
+    std::vector<std::vector<uint8_t>> rows(std::max(0L, static_cast<long>(CountOf(matrix, 1))));  // none without a matrix
+    for (long r = 0; r < static_cast<long>(rows.size()); ++r)
+        for (long c = 0; c < CountOf(matrix, 2); ++c) rows[r].push_back(At(matrix, r, c));
+    return rows;
+}
+
 // ROBOT_ReadToolMemoryAddressed into a page matrix, read back row by row.
 Matrix272 Download(ROBOT_HANDLE robot, SAFEARRAY* list, long rate, long timeoutMs, long flag,
                    const wchar_t* address = nullptr) {
@@ -49,10 +56,7 @@ Matrix272 Download(ROBOT_HANDLE robot, SAFEARRAY* list, long rate, long timeoutM
     Matrix272 m;
     m.result = ROBOT_ReadToolMemoryAddressed(robot, pages.out(), rate, timeoutMs, flag, out.out(), address);
     m.type = TypeOf(out.get());
-    for (long r = 0; r < CountOf(out.get(), 1); ++r) {
-        m.rows.emplace_back();
-        for (long c = 0; c < CountOf(out.get(), 2); ++c) m.rows.back().push_back(At(out.get(), r, c));
-    }
+    m.rows = Rows(out.get());
     return m;
 }
 
@@ -141,8 +145,7 @@ TEST(Download, EveryLinkAsksInRunsOf64AndOnlyFtdiChangesRate) {
         if (ftdi) {
             EXPECT_EQ(Count(log, "****2 Changing baud rate to230400\r\n"), 2u) << log;
             EXPECT_EQ(Count(log, "**** Changing baud rate to38400\r\n"), 2u) << log;
-            EXPECT_EQ(ftdi::Query("devicerate"), 38400);
-            EXPECT_EQ(ftdi::Query("toolrate"), 38400);
+            EXPECT_EQ(std::make_pair(ftdi::Query("devicerate"), ftdi::Query("toolrate")), std::make_pair(38400LL, 38400LL));
             EXPECT_EQ(ftdi::Query("garbledtotool") + ftdi::Query("garbledtohost"), garbled);
         } else {
             EXPECT_EQ(Count(log, "Changing baud rate"), 0u) << Name(kind);
@@ -171,11 +174,8 @@ TEST(Download, TripleFramesGiveThreeRowsAndStayWholeInThePageList) {
     EXPECT_EQ(object.refs, 2u);
     SafeArrayDestroy(held);
     const uint32_t rowPages[6] = {0x100, 0x900, 0x1100, 0x101, 0x901, 0x1101};
-    for (long r = 0; r < 6; ++r) {
-        std::vector<uint8_t> row;
-        for (long c = 0; c < CountOf(out.get(), 2); ++c) row.push_back(At(out.get(), r, c));
-        EXPECT_EQ(row, Page(rowPages[r], static_cast<uint8_t>(r / 3))) << "row " << r;
-    }
+    const auto rows = Rows(out.get());
+    for (size_t r = 0; r < 6; ++r) EXPECT_EQ(rows.at(r), Page(rowPages[r], static_cast<uint8_t>(r / 3))) << "row " << r;
     for (const wchar_t* address : {static_cast<const wchar_t*>(nullptr), L"Z"}) {
         Array list(PageRuns({{3, 2}, {9, 1}}));
         long error = 5;
@@ -184,13 +184,11 @@ TEST(Download, TripleFramesGiveThreeRowsAndStayWholeInThePageList) {
         ASSERT_NE(got, nullptr);
         EXPECT_EQ(error, 0);
         ASSERT_EQ(got->size(), 3u);
-        const uint32_t first[3] = {3, 4, 9};
-        const uint8_t index[3] = {0, 1, 0};
+        const std::vector<uint8_t> frames[3] = {vxsim::BuildTriplePageFrame(3, 0, false), vxsim::BuildTriplePageFrame(4, 1, false),
+                                                vxsim::BuildTriplePageFrame(9, 0, false)};
         for (size_t i = 0; i < 3; ++i) {
-            const auto& entry = (*got)[i];
-            EXPECT_EQ(std::vector<uint8_t>(entry.second, entry.second + entry.first),
-                      vxsim::BuildTriplePageFrame(first[i], index[i], false));
-            delete[] entry.second;
+            EXPECT_EQ(std::vector<uint8_t>((*got)[i].second, (*got)[i].second + (*got)[i].first), frames[i]);
+            delete[](*got)[i].second;
         }
         delete got;
     }
