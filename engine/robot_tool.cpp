@@ -87,10 +87,8 @@ void CRobotTool::RateFallbackTool(eCommand kind) {
     } else if (kind == eBaud76800) {
         SetLinkRate(kBaseRate, "****5 Changing baud rate to" + base);
     } else if (kind == ePageRead) {
-        {
-            CLockHold hold(*this);
-            m_expectedPages.clear();
-        }
+        // The expected pages were emptied with the abandonment: emptying them
+        // here again could take those of a request the host issued since.
         if (m_baudChanged) {
             m_baudChanged = false;
             SetLinkRate(kBaseRate, "****5 Changing baud rate to" + base);
