@@ -18,16 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "vornex.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 typedef long long(__stdcall* QueryFn)(const char*);
 typedef int(__stdcall* ControlFn)(const char*);

@@ -22,16 +22,10 @@
 
 #include "protocol/command_frame.h"
 #include "sim/server/sim_server.h"
+#include "bench/bench_clock.h"
 #include "vornex.h"
 
 namespace {
-
-double Now() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 double Seconds(const FILETIME& kernel, const FILETIME& user) {
     auto s = [](const FILETIME& t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
