@@ -136,6 +136,12 @@ TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
     // A handle kept per cycle shows as 500 more; the few that other threads
     // of this program open or close meanwhile are not the library's.
     EXPECT_LT(CountProcessHandles(), before + 20);
+    // The reply watch of a pumping wait on TCP, once per round trip.
+    Rig rig(PortKind::Tcp);
+    ASSERT_EQ(rig.RoundTrip(L"0102").size(), 10u);
+    const unsigned long connected = CountProcessHandles();
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(rig.RoundTrip(L"0102").size(), 10u);
+    EXPECT_LT(CountProcessHandles(), connected + 20);
 }
 
 // ---- Attaching ---------------------------------------------------------------------
