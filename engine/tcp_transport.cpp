@@ -2,15 +2,7 @@
 
 #include <string>
 
-namespace {
-
-std::string NarrowHost(const wchar_t* host) {
-    std::string narrow;
-    for (; host && *host; ++host) narrow.push_back(*host < 0x80 ? static_cast<char>(*host) : '?');
-    return narrow;
-}
-
-} // namespace
+#include "engine/log_text.h"
 
 bool TcpTransport::AcceptsSending() {
     if (m_port->IsOpen()) return true;
@@ -21,7 +13,7 @@ bool TcpTransport::AcceptsSending() {
     if (m_port->IsConnecting() && since < kPendingLimitMs) return false;
     if (since >= kReconnectIntervalMs) {
         m_lastAttempt = now;
-        m_log.WriteLog("****Reconnecting to " + NarrowHost(m_port->GetHostName()) + ":" +
+        m_log.WriteLog("****Reconnecting to " + NarrowLogText(CString(m_port->GetHostName())) + ":" +
                        std::to_string(m_port->GetPortNumber()));
         m_port->Open();
     }
