@@ -1,6 +1,14 @@
 #include "engine/polling_thread.h"
 
+#include "framework/loader_lock.h"
 #include "framework/worker_thread.h"
+
+namespace {
+// How long a worker that has reported its end is given to finish leaving.
+// Bounded, so that a host thread holding the loader lock and waiting for
+// this one cannot hold both up for good.
+constexpr DWORD kWorkerLeaveMs = 5000;
+}  // namespace
 
 CPollingThread::CPollingThread()
     : m_state(0), m_thread(nullptr), m_threadId(0), m_ended(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -18,10 +26,14 @@ CPollingThread::~CPollingThread() {
 
 void CPollingThread::CollectEndedWorker() {
     if (!m_thread) return;
-    // The thread may still be leaving after it reported its end (under the
-    // loader lock it cannot finish); it no longer touches this object.
     HANDLE either[2] = {m_thread, m_ended};
-    WaitForMultipleObjects(m_ended ? 2 : 1, either, FALSE, INFINITE);
+    const DWORD woke = WaitForMultipleObjects(m_ended ? 2 : 1, either, FALSE, INFINITE);
+    // The worker no longer touches this object, but its thread is still
+    // leaving: wait for it, so that none of our threads still runs when the
+    // host unloads the library or ends the process (a thread exiting while
+    // its process exits is what kills 32-bit hosts in Wine under qemu).
+    // Under the loader lock the thread cannot finish: return on its report.
+    if (woke == WAIT_OBJECT_0 + 1 && !LoaderLockHeldByThisThread()) WaitForSingleObject(m_thread, kWorkerLeaveMs);
     CloseHandle(m_thread);
     m_thread = nullptr;
     m_threadId = 0;

@@ -15,11 +15,10 @@ public:
     // Starts the worker. False when it could not be created, and when a worker
     // is already running: one object has one worker.
     bool StartPolling();
-    // Asks the worker to stop and waits until it has ended: until it reports
-    // so or its thread handle is signalled, whichever comes first, so that a
-    // stop made under the loader lock (from a host's DllMain), where the
-    // thread cannot finish exiting, still returns. Returns at once when no
-    // worker runs.
+    // Asks the worker to stop and waits until its thread has ended. A stop
+    // made under the loader lock (from a host's DllMain), where the thread
+    // cannot finish exiting, returns once the worker reports its end.
+    // Returns at once when no worker runs.
     void StopPolling();
     bool IsPolling() const { return m_state > 0; }
 

@@ -19,6 +19,7 @@
 #include "api/lifecycle_exports.h"
 #include "engine/robot_tool.h"
 #include "engine/tick_source.h"
+#include "framework/loader_lock.h"
 #include "protocol/crc16.h"
 #include "support/loopback.h"
 
@@ -190,7 +191,9 @@ TEST(Latency, StoppingUnderTheLoaderLockReturns) {
     std::atomic<bool> stopped{false};
     std::thread host([&] {
         ULONG_PTR cookie = 0;
+        EXPECT_FALSE(LoaderLockHeldByThisThread());
         lock(0, nullptr, &cookie);
+        EXPECT_TRUE(LoaderLockHeldByThisThread());  // else the stop waits its whole bound
         ROBOT_StopPolling(robot);
         ROBOT_Destroy(robot);
         unlock(0, cookie);

@@ -120,6 +120,29 @@ TEST(Lifecycle, DestroyStopsAPollingRobotAndReleasesAWaitingHost) {
     EXPECT_EQ(got.load(), nullptr);
 }
 
+// While set, every thread of this program lingers in its exit, as behind a
+// slow DLL_THREAD_DETACH, and counts the exits it finished.
+static std::atomic<bool> g_lingerAtThreadExit{false};
+static std::atomic<int> g_lingeredExits{0};
+static void NTAPI LingerAtThreadExit(PVOID, DWORD reason, PVOID) {
+    if (reason != DLL_THREAD_DETACH || !g_lingerAtThreadExit) return;
+    Sleep(300);
+    ++g_lingeredExits;
+}
+extern "C" __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK kLingerAtThreadExit = LingerAtThreadExit;
+
+// A host may unload the library or end its process as soon as a stop
+// returns: the worker's thread must have ended by then, not only its work.
+TEST(Lifecycle, StopReturnsOnceTheWorkerThreadHasEnded) {
+    ROBOT_HANDLE robot = ROBOT_Create();
+    ASSERT_EQ(ROBOT_StartPolling(robot), 1);
+    g_lingerAtThreadExit = true;
+    ROBOT_StopPolling(robot);
+    EXPECT_EQ(g_lingeredExits.load(), 1);
+    g_lingerAtThreadExit = false;
+    ROBOT_Destroy(robot);
+}
+
 TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
     auto cycle = [] {
         ROBOT_HANDLE robot = ROBOT_Create();
