@@ -138,7 +138,7 @@ TEST(Lifecycle, StopReturnsOnceTheWorkerThreadHasEnded) {
     ASSERT_EQ(ROBOT_StartPolling(robot), 1);
     g_lingerAtThreadExit = true;
     ROBOT_StopPolling(robot);
-    EXPECT_EQ(g_lingeredExits.load(), 1);
+    EXPECT_GE(g_lingeredExits.load(), 1);  // the worker's, and any other thread's that ended meanwhile
     g_lingerAtThreadExit = false;
     ROBOT_Destroy(robot);
 }
