@@ -23,16 +23,20 @@ bool PumpPendingMessages() {
     return !quit;
 }
 
-ReplyWatch::ReplyWatch(CRobotTool* robot, int id) : m_robot(robot), m_id(id), m_event(robot->WatchReply(id)) {}
+ReplyWatch::ReplyWatch(CRobotTool* robot, int id)
+    : m_robot(robot), m_listed(robot->ListWaiter(m_waiter, id)), m_generation(robot->GetLinkGeneration()) {}
 
 ReplyWatch::~ReplyWatch() {
-    if (m_event) CloseHandle(m_event);
+    if (m_listed) m_robot->UnlistWaiter(m_waiter);
 }
 
 void ReplyWatch::Wait(DWORD ms) {
     // Input already in the queue counts too, not only what arrives later.
-    if (m_event) MsgWaitForMultipleObjectsEx(1, &m_event, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (m_listed) MsgWaitForMultipleObjectsEx(1, &m_waiter.event, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     else MsgWaitForMultipleObjectsEx(0, nullptr, ms < 1 ? ms : 1, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-void ReplyWatch::Done() { m_robot->ForgetWatch(m_id); }
+bool ReplyWatch::Cut() const {
+    CLockHold hold(*m_robot);
+    return m_waiter.cut || m_robot->GetLinkGeneration() != m_generation;
+}

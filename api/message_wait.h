@@ -3,7 +3,7 @@
 // port's socket notifications arrive as messages of the thread that made it.
 #include <windows.h>
 
-class CRobotTool;
+#include "engine/robot_tool.h"
 
 // Dispatches every pending message of the calling thread, then runs the
 // application object's idle processing. False when the quit message came; it
@@ -22,11 +22,14 @@ public:
     ReplyWatch& operator=(const ReplyWatch&) = delete;
 
     void Wait(DWORD ms);
-    // The wait is over and its record found: the waiter event goes.
-    void Done();
+    // The robot object discarded the record, lost its port or was destroyed
+    // while this watch waited (possibly by a call made from a message this
+    // thread dispatched): nothing will ever come.
+    bool Cut() const;
 
 private:
     CRobotTool* m_robot;
-    int m_id;
-    HANDLE m_event;
+    ReplyWaiter m_waiter;
+    bool m_listed;
+    LONG m_generation;
 };

@@ -1,5 +1,7 @@
 #include "engine/robot_base.h"
 
+#include <new>
+
 #include "engine/log_text.h"
 #include "engine/tick_source.h"
 
@@ -9,6 +11,7 @@ CRobotBase::CRobotBase()
       m_tcpPort(nullptr),
       m_ftdiEvent(nullptr),
       m_workEvent(nullptr),
+      m_workSet(false),
       m_usbProductId(0x6001),
       m_usbVendorId(0x0403),
       m_awaitingReply(false),
@@ -17,7 +20,11 @@ CRobotBase::CRobotBase()
       m_lastTick(0),
       m_timeout(kDefaultTimeoutMs),
       m_log(nullptr),
-      m_activeWaiters(0) {
+      m_waiters(nullptr),
+      m_uses(1),
+      m_destroyed(0),
+      m_linkGeneration(0),
+      m_waiterCount(0) {
     m_workEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
@@ -25,7 +32,8 @@ CRobotBase::~CRobotBase() {
     // The worker calls virtual members of the derived classes, so whoever
     // destroys a polling robot stops it first; this is the last safety net.
     StopPolling();
-    ReleaseWaiters();
+    Detach();
+    for (HANDLE event : m_spareEvents) CloseHandle(event);
     if (m_workEvent) CloseHandle(m_workEvent);
     m_workEvent = nullptr;
     // A robot destroyed without StopPolling closes its log here rather than
@@ -40,8 +48,8 @@ int CRobotBase::Issue(CString text, eCommand kind, bool addressed, bool preFrame
         CLockHold hold(*this);
         m_pending.emplace_back(text, kind, addressed, preFramed);
         id = m_pending.back().GetID();
+        SignalWorkLocked();
     }
-    SetEvent(m_workEvent);
     return id;
 }
 
@@ -52,9 +60,9 @@ int CRobotBase::IssueLocal(CString text, eCommand kind) {
         CLockHold hold(*this);
         m_inFlight.emplace_back(text, kind);
         id = m_inFlight.back().GetID();
+        // Sent by the very next cycle, not after a poll wait.
+        SignalWorkLocked();
     }
-    // Sent by the very next cycle, not after a poll wait.
-    SetEvent(m_workEvent);
     return id;
 }
 
@@ -64,86 +72,91 @@ CRobotCommand* CRobotBase::FindReply(int id) {
     return found == m_finished.end() ? nullptr : &found->second;
 }
 
-CRobotCommand* CRobotBase::WaitReply(int id, unsigned int ms) {
-    InterlockedIncrement(&m_activeWaiters);
-    CRobotCommand* record = nullptr;
-    HANDLE own = nullptr;
-    {
-        // Looking and registering in one hold: a reply completed in between
-        // is not missed.
-        CLockHold hold(*this);
-        auto found = m_finished.find(id);
-        if (found != m_finished.end() && (found->second.IsReplyComplete() || found->second.IsAbandoned()))
-            record = &found->second;
-        else
-            own = WatchReplyLocked(id);
-    }
-    if (own) {
-        record = AwaitComplete(id, own, ms);
-        CloseHandle(own);
-    }
-    InterlockedDecrement(&m_activeWaiters);
-    return record;
+CRobotCommand* CRobotBase::SettledRecordLocked(int id) {
+    auto found = m_finished.find(id);
+    if (found == m_finished.end()) return nullptr;
+    CRobotCommand& record = found->second;
+    return record.IsReplyComplete() || record.IsAbandoned() ? &record : nullptr;
 }
 
-CRobotCommand* CRobotBase::AwaitComplete(int id, HANDLE own, unsigned int ms) {
+CRobotCommand* CRobotBase::WaitReply(int id, unsigned int ms) {
+    ReplyWaiter waiter;
+    {
+        // Looking and listing in one hold: a reply completed in between is
+        // not missed.
+        CLockHold hold(*this);
+        if (CRobotCommand* settled = SettledRecordLocked(id)) return settled;
+        if (!ListWaiterLocked(waiter, id)) return nullptr;
+    }
     const DWORD start = GetTickCount();
+    CRobotCommand* record = nullptr;
     for (;;) {
         DWORD left = INFINITE;
         if (ms != INFINITE) {
             const DWORD spent = GetTickCount() - start;
             left = spent >= ms ? 0 : ms - spent;
         }
-        // The event stays in the map after a wait that timed out, for a
-        // later wait on the same ID.
-        if (WaitForSingleObject(own, left) != WAIT_OBJECT_0) return nullptr;
+        const bool woken = WaitForSingleObject(waiter.event, left) == WAIT_OBJECT_0;
         CLockHold hold(*this);
+        if (waiter.cut) break;
+        // Stored parts and abandonment wake the waiter but do not end the
+        // wait; only completion does.
         auto found = m_finished.find(id);
-        if (found != m_finished.end() && !found->second.IsReplyComplete()) continue;
-        // Complete, or discarded by Detach or DeleteReply (null).
-        auto waiter = m_waiters.find(id);
-        if (waiter != m_waiters.end()) {
-            CloseHandle(waiter->second);
-            m_waiters.erase(waiter);
+        if (found != m_finished.end() && found->second.IsReplyComplete()) {
+            record = &found->second;
+            break;
         }
-        return found == m_finished.end() ? nullptr : &found->second;
+        if (!woken) break;
     }
+    UnlistWaiter(waiter);
+    return record;
 }
 
-HANDLE CRobotBase::WatchReply(int id) {
+bool CRobotBase::ListWaiter(ReplyWaiter& waiter, int id) {
     CLockHold hold(*this);
-    return WatchReplyLocked(id);
+    return ListWaiterLocked(waiter, id);
 }
 
-HANDLE CRobotBase::WatchReplyLocked(int id) {
-    HANDLE event = nullptr;
-    auto waiter = m_waiters.find(id);
-    if (waiter != m_waiters.end()) {
-        event = waiter->second;
+bool CRobotBase::ListWaiterLocked(ReplyWaiter& waiter, int id) {
+    if (m_spareEvents.empty()) {
+        waiter.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!waiter.event) return false;
     } else {
-        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!event) return nullptr;
-        m_waiters[id] = event;
+        waiter.event = m_spareEvents.back();
+        m_spareEvents.pop_back();
     }
-    // The waiter keeps a handle of its own, so that Detach may close the
-    // map's handle while this thread still waits on the event.
-    HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return own;
+    waiter.id = id;
+    waiter.cut = false;
+    waiter.next = m_waiters;
+    m_waiters = &waiter;
+    InterlockedIncrement(&m_waiterCount);
+    return true;
 }
 
-void CRobotBase::ForgetWatch(int id) {
+void CRobotBase::UnlistWaiter(ReplyWaiter& waiter) {
     CLockHold hold(*this);
-    auto waiter = m_waiters.find(id);
-    if (waiter == m_waiters.end()) return;
-    CloseHandle(waiter->second);
-    m_waiters.erase(waiter);
+    for (ReplyWaiter** link = &m_waiters; *link; link = &(*link)->next) {
+        if (*link != &waiter) continue;
+        *link = waiter.next;
+        InterlockedDecrement(&m_waiterCount);
+        break;
+    }
+    waiter.next = nullptr;
+    if (!waiter.event) return;
+    try {
+        m_spareEvents.push_back(waiter.event);
+    } catch (const std::bad_alloc&) {
+        CloseHandle(waiter.event);
+    }
+    waiter.event = nullptr;
 }
 
-void CRobotBase::SignalWaiter(int id) {
-    auto waiter = m_waiters.find(id);
-    if (waiter != m_waiters.end()) SetEvent(waiter->second);
+void CRobotBase::SignalWaiter(int id, bool cut) {
+    for (ReplyWaiter* waiter = m_waiters; waiter; waiter = waiter->next) {
+        if (waiter->id != id) continue;
+        if (cut) waiter->cut = true;
+        SetEvent(waiter->event);
+    }
 }
 
 bool CRobotBase::DeleteReply(int id) {
@@ -155,11 +168,9 @@ bool CRobotBase::DeleteReply(int id) {
         m_finished.erase(found);
         erased = true;
     }
-    auto waiter = m_waiters.find(id);
-    if (waiter != m_waiters.end()) {
-        CloseHandle(waiter->second);
-        m_waiters.erase(waiter);
-    }
+    // Whoever waits for the record erased finds nothing; a wait for a
+    // command not yet finished goes on.
+    if (erased) SignalWaiter(id, true);
     return erased;
 }
 
@@ -168,7 +179,7 @@ void CRobotBase::ClearPending() {
     // event again and is not left waiting for the next poll wait.
     CLockHold hold(*this);
     m_pending.clear();
-    ResetEvent(m_workEvent);
+    ClearWorkLocked();
 }
 
 void CRobotBase::CancelPending() {
@@ -187,13 +198,13 @@ bool CRobotBase::Detach() {
         m_inFlight.clear();
         for (auto& entry : m_finished) entry.second.FreeReplies();
         m_finished.clear();
-        // A thread blocked in WaitReply is woken; it finds its record gone
-        // and returns null.
-        for (auto& waiter : m_waiters) {
-            SetEvent(waiter.second);
-            CloseHandle(waiter.second);
+        // Every waiting host thread is woken and finds its record gone;
+        // each takes itself off the list.
+        for (ReplyWaiter* waiter = m_waiters; waiter; waiter = waiter->next) {
+            waiter->cut = true;
+            SetEvent(waiter->event);
         }
-        m_waiters.clear();
+        InterlockedIncrement(&m_linkGeneration);
     }
     m_currentCommand = eNone;
     m_remaining = 0;
@@ -203,12 +214,6 @@ bool CRobotBase::Detach() {
     m_ftdiPort = nullptr;
     m_transport.reset();
     return true;
-}
-
-void CRobotBase::ReleaseWaiters() {
-    Detach();
-    // Woken waiters need the lock for a moment; let them finish.
-    while (m_activeWaiters > 0) Sleep(1);
 }
 
 // Each attach makes the port's adapter before it changes anything, so that

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -20,6 +21,17 @@ class CSerialPort;
 class CFTDIPort;
 class CTCPPort;
 
+// One host thread's wait for one command's record; lives on that thread's
+// stack while the robot object lists it.
+struct ReplyWaiter {
+    int id = 0;
+    HANDLE event = nullptr;
+    // Set with the lock held when the record was taken away (DeleteReply,
+    // Detach): the wait is over and finds nothing.
+    bool cut = false;
+    ReplyWaiter* next = nullptr;
+};
+
 class CRobotBase : public CLockable, public CPollingThread, public LinkLog {
 public:
     CRobotBase();
@@ -28,13 +40,14 @@ public:
     virtual int Issue(CString text, eCommand kind, bool addressed, bool preFramed);
     virtual CRobotCommand* FindReply(int id);
     virtual CRobotCommand* WaitReply(int id, unsigned int ms);
-    // For waits that also watch something else (window messages): a handle
-    // of id's waiter event, made when none exists, which is set whenever id's
-    // finished record changes (a part stored, completed, abandoned, taken
-    // away). The caller closes the handle; null when none could be made.
-    HANDLE WatchReply(int id);
-    // Drops id's waiter event once its wait is over.
-    void ForgetWatch(int id);
+    // Lists waiter for id, so that it is woken whenever id's finished record
+    // changes (a part stored, completed, abandoned), when DeleteReply takes
+    // the record away, and when Detach discards every record (those two also
+    // mark it cut). Several waiters may wait for one ID. False when no event
+    // could be had: the waiter is not listed.
+    bool ListWaiter(ReplyWaiter& waiter, int id);
+    // Takes a listed waiter off the list and keeps its event for the next.
+    void UnlistWaiter(ReplyWaiter& waiter);
     virtual bool DeleteReply(int id);
     virtual bool Receive() = 0;
     virtual void HandleReply(char* bytes, int length) = 0;
@@ -59,20 +72,45 @@ public:
     // One log line, ended by a line break and flushed; nothing without a log.
     void WriteLog(const std::string& line) override;
 
-    // Wakes every host thread blocked in WaitReply (Detach discards their
-    // events) and waits until all have left, so the object can be destroyed.
-    void ReleaseWaiters();
+    // Host calls that wait or dispatch messages use the object besides the
+    // host's handle; whoever drops the last use deletes it.
+    void AddUse() { InterlockedIncrement(&m_uses); }
+    // True only for the first destroy of the object.
+    bool MarkDestroyed() { return InterlockedExchange(&m_destroyed, 1) == 0; }
+    bool DropUse() { return InterlockedDecrement(&m_uses) == 0; }
+    bool UsedBesidesTheHandle() const { return m_uses > 1; }
+    // Counts every Detach: a wait that sees it change knows its port, its
+    // records or the object itself were taken away while it waited.
+    LONG GetLinkGeneration() const { return m_linkGeneration; }
+    // Host threads inside WaitReply or another listed wait.
+    LONG GetWaiterCount() const { return m_waiterCount; }
 
     CSerialPort* GetSerialPort() const { return m_serialPort; }
     CFTDIPort* GetFTDIPort() const { return m_ftdiPort; }
     CTCPPort* GetTcpPort() const { return m_tcpPort; }
     bool HasPort() const { return m_serialPort || m_ftdiPort || m_tcpPort; }
+    bool UsesPort(const void* port) const {
+        return port && (port == m_serialPort || port == m_ftdiPort || port == m_tcpPort);
+    }
     // False when the work event could not be made (out of handles).
     bool HasWorkEvent() const { return m_workEvent != nullptr; }
 
 protected:
     void Poll() override;
-    void WakeWorker() override { SetEvent(m_workEvent); }
+    void WakeWorker() override {
+        CLockHold hold(*this);
+        SignalWorkLocked();
+    }
+    // Set and reset the work event only when it changes (with the lock
+    // held), so that a round trip costs one of each and an idle cycle none.
+    void SignalWorkLocked() {
+        if (!m_workSet) SetEvent(m_workEvent);
+        m_workSet = true;
+    }
+    void ClearWorkLocked() {
+        if (m_workSet) ResetEvent(m_workEvent);
+        m_workSet = false;
+    }
     // Waits up to ms for port input or queued work; true when the attached
     // port holds unread bytes.
     virtual bool WaitForData(unsigned int ms);
@@ -80,9 +118,9 @@ protected:
     void HandOver();
     // Makes the link idle after a completion or abandonment.
     void MakeIdle();
-    // Wakes whoever waits for id; called with the lock held after id's
-    // finished record changed.
-    void SignalWaiter(int id);
+    // Wakes whoever waits for id (cut: their record is gone); called with the
+    // lock held after id's finished record changed.
+    void SignalWaiter(int id, bool cut = false);
     static bool LinkIdleKind(eCommand kind) { return kind == eNone; }
 
     CSerialPort* m_serialPort;
@@ -90,6 +128,7 @@ protected:
     CTCPPort* m_tcpPort;
     HANDLE m_ftdiEvent;
     HANDLE m_workEvent;
+    bool m_workSet;
     uint32_t m_usbProductId;
     uint32_t m_usbVendorId;
     volatile bool m_awaitingReply;
@@ -101,16 +140,15 @@ protected:
     std::deque<CRobotCommand> m_pending;
     std::deque<CRobotCommand> m_inFlight;
     std::map<int, CRobotCommand> m_finished;
-    std::map<int, HANDLE> m_waiters;
+    // The host threads waiting for records, each listed on its own stack.
+    ReplyWaiter* m_waiters;
     // The adapter of the attached port, null when none is attached.
     std::unique_ptr<LinkTransport> m_transport;
 
 private:
-    // WatchReply with the lock held.
-    HANDLE WatchReplyLocked(int id);
-    // Waits on own until id's record is complete (or taken away) or ms have
-    // passed; stored parts and abandonment do not end the wait.
-    CRobotCommand* AwaitComplete(int id, HANDLE own, unsigned int ms);
+    // The record of id once it is complete or abandoned, else null.
+    CRobotCommand* SettledRecordLocked(int id);
+    bool ListWaiterLocked(ReplyWaiter& waiter, int id);
 
     // Makes the adapter for the port just attached (robot_attach.cpp).
     static std::unique_ptr<LinkTransport> MakeTransport(CSerialPort* port);
@@ -120,8 +158,13 @@ private:
 
     // Keeps log lines of host threads and the worker from interleaving.
     CLockable m_logLock;
-    // Host threads inside WaitReply; destruction waits for them to leave.
-    volatile LONG m_activeWaiters;
+    // Events of waits that are over, kept for the next (auto-reset; one may
+    // still carry a wake-up that came too late, which costs a second look).
+    std::vector<HANDLE> m_spareEvents;
+    volatile LONG m_uses;
+    volatile LONG m_destroyed;
+    volatile LONG m_linkGeneration;
+    volatile LONG m_waiterCount;
 };
 
 // The keep-alive period, also the value the countdown restarts from.

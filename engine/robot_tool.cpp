@@ -53,12 +53,11 @@ void CRobotTool::HandleReply(char* bytes, int length) {
     }
     if (complete) {
         const int id = head.GetID();
-        auto waiter = m_waiters.find(id);
         m_inFlight.pop_front();
         entry.SetReplyComplete();
         MakeLinkIdle();
         entry.StoreReply(key, length, copy);
-        if (waiter != m_waiters.end()) SetEvent(waiter->second);
+        SignalWaiter(id);
         return;
     }
     entry.StoreReply(key, length, copy);
