@@ -4,6 +4,7 @@
 
 #include "api/ftdi_exports.h"
 #include "api/message_wait.h"
+#include "api/robot_registry.h"
 #include "framework/module_state.h"
 #include "ports/ftdi_port.h"
 #include "ports/serial_port.h"
@@ -38,6 +39,9 @@ Port* NewPort(SetUp setUp) {
         port = new Port();
         if (setUp(*port)) return port;
     } catch (const std::bad_alloc&) {
+    } catch (...) {
+        delete port;  // a text the host passed could not be copied: the caller's exception
+        throw;
     }
     delete port;
     return nullptr;
@@ -72,6 +76,7 @@ PortHandle __stdcall ROBOT_AttachSerialPort(RobotHandle handle, int comPort) {
 BOOL __stdcall ReleaseSerialPort(PortHandle port) {
     VX_MANAGE_STATE();
     if (!port) return false;
+    DetachPortFromRobots(port);
     delete static_cast<CSerialPort*>(port);
     return true;
 }
@@ -94,6 +99,7 @@ PortHandle __stdcall ROBOT_AttachFTDIDeviceByIndex(RobotHandle robot, unsigned l
 BOOL __stdcall ReleaseFTDIDevice(PortHandle handle) {
     VX_MANAGE_STATE();
     if (!handle) return false;
+    DetachPortFromRobots(handle);
     CFTDIPort* port = static_cast<CFTDIPort*>(handle);
     port->Close();
     delete port;
@@ -105,23 +111,31 @@ PortHandle __stdcall ROBOT_AttachTcpPort(RobotHandle handle, const wchar_t* host
     VX_MANAGE_STATE();
     CRobotTool* robot = RobotFromHandle(handle);
     if (!robot) return nullptr;
+    RobotUse use(robot);
     return NewPort<CTCPPort>([&](CTCPPort& port) {
         HANDLE connected = port.GetConnectEvent();
         port.Open(host ? host : L"", tcpPort);
         if (connectMs == 0) return true;  // not attached: the host waits its own way
+        // A message dispatched here may destroy the robot object or attach
+        // another port to it: the robot is no longer the one to attach to.
+        const LONG generation = robot->GetLinkGeneration();
         const DWORD start = GetTickCount();
         for (;;) {
             if (!PumpPendingMessages()) return false;  // the quit message ends the wait
+            if (robot->GetLinkGeneration() != generation) return false;
             const DWORD spent = GetTickCount() - start;
-            if (spent >= connectMs) return false;
+            const bool deadline = spent >= connectMs;
             // The notifications come as messages: wake when one is queued or
-            // the attempt has reported its outcome (set while they ran).
-            const DWORD woke =
-                MsgWaitForMultipleObjectsEx(1, &connected, connectMs - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            // the attempt has reported its outcome (set while they ran). At
+            // the deadline the event is tested once more, after the last
+            // dispatch, so a connection reported at the last moment counts.
+            const DWORD woke = MsgWaitForMultipleObjectsEx(1, &connected, deadline ? 0 : connectMs - spent,
+                                                           QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             if (woke == WAIT_OBJECT_0 && port.IsOpen()) {
                 AttachWhileStopped(robot, [&] { robot->AttachTcpPort(&port); });
                 return true;
             }
+            if (deadline) return false;
         }
     });
 }
@@ -129,6 +143,7 @@ PortHandle __stdcall ROBOT_AttachTcpPort(RobotHandle handle, const wchar_t* host
 BOOL __stdcall ReleaseTcpPort(PortHandle port) {
     VX_MANAGE_STATE();
     if (!port) return false;
+    DetachPortFromRobots(port);
     delete static_cast<CTCPPort*>(port);
     return true;
 }

@@ -109,7 +109,9 @@ CRobotCommand* __stdcall ROBOT_GetReply(RobotHandle robot, long id) {
 CRobotCommand* __stdcall ROBOT_WaitReply(RobotHandle robot, long id, unsigned long timeoutMs) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
-    return tool ? tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs)) : nullptr;
+    if (!tool) return nullptr;
+    RobotUse use(tool);
+    return tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs));
 }
 
 BOOL __stdcall ROBOT_DeleteReply(RobotHandle robot, long id) {
@@ -122,6 +124,7 @@ long __stdcall ROBOT_GetReplyBytes(RobotHandle robot, long id, SAFEARRAY** reply
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
+    CLockHold hold(*tool);  // the record stays while its bytes are copied out
     CRobotCommand* record = tool->FindReply(static_cast<int>(id));
     if (!record) return 0;
     if (!record->IsReplyComplete()) return record->IsAbandoned() ? -1 : 0;
@@ -136,7 +139,7 @@ long __stdcall ROBOT_WaitReplyBytes(RobotHandle robot, long id, unsigned long ti
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
-    CRobotCommand* record = nullptr;
+    RobotUse use(tool);
     if (tool->GetTcpPort()) {
         // The TCP port's notifications are messages of this thread: keep
         // them flowing while waiting.
@@ -147,17 +150,22 @@ long __stdcall ROBOT_WaitReplyBytes(RobotHandle robot, long id, unsigned long ti
         ReplyWatch watch(tool, static_cast<int>(id));
         for (;;) {
             if (!PumpPendingMessages()) waitMs = 0;  // quit: stop waiting
-            record = tool->FindReply(static_cast<int>(id));
-            if (record) break;
+            // A message may have destroyed the robot object, released its
+            // port or attached another: the record is gone for good.
+            if (watch.Cut()) return 0;
+            if (tool->FindReply(static_cast<int>(id))) break;
             const DWORD spent = GetTickCount() - start;
             if (spent >= waitMs) return 0;
             watch.Wait(waitMs - spent);
         }
-        watch.Done();
-    } else {
-        record = tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs));
-        if (!record) return 0;
+    } else if (!tool->WaitReply(static_cast<int>(id), static_cast<unsigned int>(timeoutMs))) {
+        return 0;
     }
+    // Read under the lock: a destroy or a delete on another thread cannot
+    // free the record while its bytes are copied out.
+    CLockHold hold(*tool);
+    CRobotCommand* record = tool->FindReply(static_cast<int>(id));
+    if (!record) return 0;
     if (record->IsReplyComplete()) {
         BytesToSafeArray(record->GetReplyData(), record->GetReplySize(), reply);
         return record->GetReplySize();

@@ -25,6 +25,7 @@ PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, l
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return nullptr;
+    RobotUse use(tool);  // its messages may destroy the robot object meanwhile
     std::unique_ptr<PageList> list(new PageList());
     long result = download::kFailed;
     try {

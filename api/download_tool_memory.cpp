@@ -56,8 +56,9 @@ void Log(CRobotTool* robot, const std::string& line) {
 std::string CommandText(const CRobotCommand& command) { return NarrowLogText(command.GetString()); }
 
 // Polls until the request is complete or abandoned, keeping the window and
-// the thread's messages alive. Null only when the worker has stopped, since
-// nothing would ever end the request then.
+// the thread's messages alive. Null when nothing would ever end the request:
+// the worker has stopped, or a message dispatched here destroyed the robot
+// object, released its port or attached another.
 CRobotCommand* AwaitRequest(DownloadState& state, long id) {
     // Woken by every page, the end of the request and every message; the
     // bound keeps the time estimate moving while the tool is silent.
@@ -69,7 +70,7 @@ CRobotCommand* AwaitRequest(DownloadState& state, long id) {
         if (state.window) UpdateDownloadProgress(state.window, count);
         else AdvanceDownloadProgress(state.progress, nullptr, count);
         if (state.progress.m_cancel && state.window) EnableWindow(GetDlgItem(state.window, IDCANCEL), FALSE);
-        if (!state.robot->IsPolling()) return nullptr;
+        if (!state.robot->IsPolling() || watch.Cut()) return nullptr;
         watch.Wait(kProgressTickMs);
     }
 }

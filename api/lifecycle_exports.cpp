@@ -3,7 +3,13 @@
 #include <fstream>
 #include <new>
 
+#include "api/robot_registry.h"
 #include "framework/module_state.h"
+
+namespace {
+// How long a destroy waits for other threads' waits to leave.
+constexpr DWORD kOtherUsesMs = 5000;
+}  // namespace
 
 RobotHandle __stdcall ROBOT_Create() {
     VX_MANAGE_STATE();
@@ -15,7 +21,8 @@ RobotHandle __stdcall ROBOT_Create() {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (!tool->HasWorkEvent()) {
+    // Without its events the worker could neither be woken nor waited for.
+    if (!tool->HasWorkEvent() || !tool->CanPoll() || !RegisterRobot(tool)) {
         delete tool;
         return nullptr;
     }
@@ -25,10 +32,23 @@ RobotHandle __stdcall ROBOT_Create() {
 BOOL __stdcall ROBOT_Destroy(RobotHandle robot) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
-    if (!tool) return false;
+    if (!tool || !tool->MarkDestroyed()) return false;
+    UnregisterRobot(tool);
     tool->StopPolling();
-    tool->ReleaseWaiters();
-    delete tool;
+    // Under the loader lock a worker that did not report its end in time
+    // still runs the object's code: it is left in place rather than freed
+    // under that worker.
+    if (tool->WorkerMayRun()) return true;
+    // Wakes every waiting host thread. Waits of other threads leave at once
+    // and are waited for, so that the object is gone when this returns; a
+    // wait of this very thread (a destroy from a message it dispatched), or
+    // one that does not leave in time, deletes the object when it returns.
+    tool->Detach();
+    if (RobotUsesOfThisThread() == 0) {
+        for (const DWORD start = GetTickCount(); tool->UsedBesidesTheHandle() && GetTickCount() - start < kOtherUsesMs;)
+            Sleep(1);
+    }
+    if (tool->DropUse()) delete tool;
     return true;
 }
 

@@ -5,3 +5,29 @@
 typedef void* RobotHandle;
 
 inline CRobotTool* RobotFromHandle(RobotHandle handle) { return static_cast<CRobotTool*>(handle); }
+
+// How many RobotUse this thread holds, on any robot object.
+inline int& RobotUsesOfThisThread() {
+    static thread_local int uses = 0;
+    return uses;
+}
+
+// Keeps a robot object alive for one host call that waits or dispatches
+// messages: a destroy made meanwhile (from a message this call dispatched,
+// or from another thread) leaves the deleting to the end of the call.
+class RobotUse {
+public:
+    explicit RobotUse(CRobotTool* robot) : m_robot(robot) {
+        if (m_robot) m_robot->AddUse();
+        ++RobotUsesOfThisThread();
+    }
+    ~RobotUse() {
+        --RobotUsesOfThisThread();
+        if (m_robot && m_robot->DropUse()) delete m_robot;
+    }
+    RobotUse(const RobotUse&) = delete;
+    RobotUse& operator=(const RobotUse&) = delete;
+
+private:
+    CRobotTool* m_robot;
+};
