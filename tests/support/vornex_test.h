@@ -140,6 +140,9 @@ public:
     Rig& operator=(const Rig&) = delete;
 
     bool Attached() const { return m_port != nullptr; }
+    // The test destroyed the robot or released the port itself.
+    void ForgetRobot() { m_robot = nullptr; }
+    void ForgetPort() { m_port = nullptr; }
     ROBOT_HANDLE robot() const { return m_robot; }
     PORT_HANDLE port() const { return m_port; }
     vxsim::SimServer* Sim() { return m_sim.get(); }  // TCP and COM only

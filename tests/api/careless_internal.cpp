@@ -1,0 +1,154 @@
+// Hosts that break the calling rules where only the static core can tell
+// what happened: two threads waiting for one command, a destroy while
+// another thread waits, and stops made while the host holds the loader lock
+// (from its own DllMain), also right before it unloads the library.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "api/command_exports.h"
+#include "api/lifecycle_exports.h"
+#include "engine/robot_tool.h"
+#include "framework/loader_lock.h"
+#include "protocol/command_frame.h"
+
+namespace {
+
+// Polls cond every few milliseconds for at most ms; cond's last value.
+template <typename Cond>
+bool Within(DWORD ms, Cond cond) {
+    for (const DWORD start = GetTickCount(); !cond(); Sleep(5))
+        if (GetTickCount() - start >= ms) return cond();
+    return true;
+}
+
+// The loader lock, taken the way a host's DllMain holds it.
+class LoaderLock {
+public:
+    LoaderLock() {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        m_lock = reinterpret_cast<LockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+        m_unlock = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+        if (m_lock) m_lock(0, nullptr, &m_cookie);
+    }
+    ~LoaderLock() { Release(); }
+    void Release() {
+        if (m_unlock && m_cookie) m_unlock(0, m_cookie);
+        m_cookie = 0;
+    }
+    bool Held() const { return m_cookie != 0 && LoaderLockHeldByThisThread(); }
+
+private:
+    typedef LONG(NTAPI* LockFn)(ULONG, ULONG*, ULONG_PTR*);
+    typedef LONG(NTAPI* UnlockFn)(ULONG, ULONG_PTR);
+    LockFn m_lock = nullptr;
+    UnlockFn m_unlock = nullptr;
+    ULONG_PTR m_cookie = 0;
+};
+
+unsigned long ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    unsigned long count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// A command sent (on no port) and awaiting its reply; Complete answers it.
+struct AwaitedCommand {
+    AwaitedCommand() {
+        robot.Transmit(0);  // hands it over and "sends" it
+    }
+    void Complete() {
+        std::vector<unsigned char> frame = EncodeCommand(L"0a01", 4, false, false);
+        robot.HandleReply(reinterpret_cast<char*>(frame.data()), static_cast<int>(frame.size()));
+    }
+    CRobotTool robot;
+    const int id = robot.Issue(CString(L"0a01"), eStandard, false, false);
+};
+
+TEST(CarelessHost, TwoThreadsWaitingForOneCommandBothGetItWhenItCompletes) {
+    AwaitedCommand command;
+    CRobotCommand* got[2] = {};
+    std::thread first([&] { got[0] = command.robot.WaitReply(command.id, 30000); });
+    std::thread second([&] { got[1] = command.robot.WaitReply(command.id, 30000); });
+    ASSERT_TRUE(Within(10000, [&] { return command.robot.GetWaiterCount() == 2; }));
+    command.Complete();
+    first.join(), second.join();
+    ASSERT_NE(got[0], nullptr);
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_TRUE(got[0]->IsReplyComplete());
+    EXPECT_EQ(command.robot.GetWaiterCount(), 0);
+}
+
+TEST(CarelessHost, ADestroyFromAnotherThreadEndsAWaitWithoutALimit) {
+    RobotHandle robot = ROBOT_Create();
+    CRobotTool* tool = RobotFromHandle(robot);
+    const long id = ROBOT_SendCommand(robot, L"0a01");  // never sent: not polling
+    bool gotNothing = false;
+    std::thread waiter([&] { gotNothing = ROBOT_WaitReply(robot, id, INFINITE) == nullptr; });
+    ASSERT_TRUE(Within(10000, [&] { return tool->GetWaiterCount() == 1; }));
+    EXPECT_EQ(ROBOT_Destroy(robot), 1);
+    waiter.join();
+    EXPECT_TRUE(gotNothing);
+}
+
+// A worker started while the host holds the loader lock cannot run before
+// the lock is free: a stop then must not wait for it, and the worker must
+// leave without touching the robot object that is gone by then.
+TEST(CarelessHost, AStartAndDestroyUnderTheLoaderLockReturnsAndTheWorkerLeavesAlone) {
+    const unsigned long before = ThreadsOfThisProcess();
+    bool returned = false;
+    std::thread host([&] {
+        LoaderLock lock;
+        ASSERT_TRUE(lock.Held());
+        RobotHandle robot = ROBOT_Create();
+        EXPECT_EQ(ROBOT_StartPolling(robot), 1);
+        EXPECT_EQ(ROBOT_Destroy(robot), 1);
+        returned = true;
+    });
+    ASSERT_TRUE(Within(30000, [&] { return returned; })) << "the destroy never returned";
+    host.join();
+    EXPECT_TRUE(Within(10000, [&] { return ThreadsOfThisProcess() <= before; }));
+}
+
+// A host that stops, destroys and unloads from its DllMain: the worker is
+// still leaving the library's code then, so the library stays loaded until
+// the worker's last instruction in it, and goes after.
+TEST(CarelessHost, UnloadingRightAfterAStopUnderTheLoaderLockWaitsForTheWorker) {
+    for (bool workerRan : {true, false}) {
+        HMODULE library = LoadLibraryW(L"vornex.dll");
+        ASSERT_NE(library, nullptr);
+        auto entry = [library](const char* name) { return reinterpret_cast<void*>(GetProcAddress(library, name)); };
+        auto create = reinterpret_cast<void*(__stdcall*)()>(entry("ROBOT_Create"));
+        auto start = reinterpret_cast<int(__stdcall*)(void*)>(entry("ROBOT_StartPolling"));
+        auto destroy = reinterpret_cast<int(__stdcall*)(void*)>(entry("ROBOT_Destroy"));
+        ASSERT_TRUE(create && start && destroy);
+        void* robot = create();
+        if (workerRan) {
+            ASSERT_EQ(start(robot), 1);
+            Sleep(200);  // most likely running now; started or not, the worker holds the library
+        }
+        HMODULE still = nullptr;
+        {
+            LoaderLock lock;
+            ASSERT_TRUE(lock.Held());
+            if (!workerRan) {
+                ASSERT_EQ(start(robot), 1);
+            }
+            EXPECT_EQ(destroy(robot), 1);
+            FreeLibrary(library);
+            still = GetModuleHandleW(L"vornex.dll");
+        }
+        EXPECT_NE(still, nullptr) << (workerRan ? "running worker" : "worker that never ran");
+        EXPECT_TRUE(Within(10000, [] { return GetModuleHandleW(L"vornex.dll") == nullptr; }));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// A host's window procedure runs while a library call dispatches this
+// thread's messages: the TCP reply wait, the TCP attach and the download.
+// Whatever that procedure does to the robot object (destroys it, releases
+// its port, attaches another), the call ends with its "nothing found" result
+// and nothing is used after it was freed. Waits here have no time limit of
+// their own where the old fault was a wait that never ended: a hang fails
+// through the program's time limit.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <tuple>
+
+#include "support/vornex_test.h"
+
+using namespace vxt;
+
+namespace {
+
+// Runs an action from the next message this thread dispatches, as a host's
+// window procedure would.
+class MessageAction {
+public:
+    explicit MessageAction(std::function<void()> action) : m_action(std::move(action)) {
+        WNDCLASSW type = {};
+        type.lpfnWndProc = &MessageAction::Procedure;
+        type.hInstance = GetModuleHandleW(nullptr);
+        type.lpszClassName = L"vx-careless-host";
+        RegisterClassW(&type);  // once per process; a second time fails harmlessly
+        m_window = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        PostMessageW(m_window, WM_APP, 0, 0);
+    }
+    ~MessageAction() { DestroyWindow(m_window); }
+    bool Ran() const { return m_ran; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+        auto* self = reinterpret_cast<MessageAction*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_APP || !self) return DefWindowProcW(window, message, w, l);
+        self->m_ran = true;
+        self->m_action();
+        return 0;
+    }
+    std::function<void()> m_action;
+    HWND m_window = nullptr;
+    bool m_ran = false;
+};
+
+enum class HostDoes { Destroy, ReleasePort, AttachAnother };
+
+class ReplyWaitOnTcp : public ::testing::TestWithParam<HostDoes> {};
+
+// The tool never answers this command, and the wait has no limit: only the
+// robot object's change can end it.
+TEST_P(ReplyWaitOnTcp, EndsWithNothingWhenAMessageItDispatchesChangesTheRobot) {
+    PORT_HANDLE other = nullptr;
+    {
+        Rig rig(PortKind::Tcp);
+        ASSERT_TRUE(rig.Attached());
+        ASSERT_TRUE(rig.AddFaults("0a01:noreply"));
+        const long id = rig.Send(L"0a01");
+        MessageAction action([&] {
+            switch (GetParam()) {
+            case HostDoes::Destroy:
+                EXPECT_EQ(ROBOT_Destroy(rig.robot()), 1);
+                rig.ForgetRobot();
+                break;
+            case HostDoes::ReleasePort:
+                EXPECT_EQ(ReleaseTcpPort(rig.port()), 1);
+                rig.ForgetPort();
+                break;
+            case HostDoes::AttachAnother:
+                ASSERT_TRUE(ftdi::Reset());
+                other = ROBOT_AttachFTDIDeviceByIndex(rig.robot(), 0);
+                EXPECT_NE(other, nullptr);
+                break;
+            }
+        });
+        Array reply;
+        EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, INFINITE, reply.out()), 0);
+        EXPECT_TRUE(action.Ran());
+        EXPECT_EQ(reply.get(), nullptr);
+        if (rig.robot()) {
+            EXPECT_EQ(ROBOT_GetReply(rig.robot(), id), nullptr);  // the records went with the port
+        }
+    }
+    if (other) {
+        EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+    }
+}
+
+std::string ActionName(const ::testing::TestParamInfo<HostDoes>& info) {
+    static const char* const names[] = {"Destroy", "ReleasePort", "AttachAnother"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(CarelessHost, ReplyWaitOnTcp,
+                         ::testing::Values(HostDoes::Destroy, HostDoes::ReleasePort, HostDoes::AttachAnother),
+                         ActionName);
+
+// Nothing listens on the port, so the attach would try until its (very long)
+// time ran out: only the robot object's change can end it, with no port.
+TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesTheRobot) {
+    int closed = -1;
+    closesocket(Listen(closed));
+    for (bool destroy : {true, false}) {
+        ROBOT_HANDLE robot = ROBOT_Create();
+        PORT_HANDLE other = nullptr;
+        MessageAction action([&] {
+            if (destroy) {
+                EXPECT_EQ(ROBOT_Destroy(robot), 1);
+                robot = nullptr;
+                return;
+            }
+            ASSERT_TRUE(ftdi::Reset());
+            other = ROBOT_AttachFTDIDeviceByIndex(robot, 0);
+            EXPECT_NE(other, nullptr);
+        });
+        EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(closed), 0x7FFFFFFF),
+                  nullptr)
+            << (destroy ? "destroy" : "attach another");
+        EXPECT_TRUE(action.Ran());
+        if (robot) {
+            EXPECT_EQ(ROBOT_Destroy(robot), 1);
+        }
+        if (other) {
+            EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+        }
+    }
+}
+
+class DownloadOn : public ::testing::TestWithParam<std::tuple<PortKind, HostDoes>> {};
+
+TEST_P(DownloadOn, FailsWhenAMessageItDispatchesDestroysTheRobotOrReleasesItsPort) {
+    const PortKind kind = std::get<0>(GetParam());
+    Rig rig(kind);
+    ASSERT_TRUE(rig.Attached());
+    Array pages(Matrix(VT_I4, 1, 2, {0, 100}));
+    Array out;
+    MessageAction action([&] {
+        if (std::get<1>(GetParam()) == HostDoes::Destroy) {
+            EXPECT_EQ(ROBOT_Destroy(rig.robot()), 1);
+            rig.ForgetRobot();
+        } else {
+            EXPECT_TRUE(Release(kind, rig.port()));
+            rig.ForgetPort();
+        }
+    });
+    EXPECT_EQ(ROBOT_ReadToolMemorySA(rig.robot(), pages.out(), 38400, 2000, 1, out.out()), 0);
+    EXPECT_TRUE(action.Ran());
+    EXPECT_EQ(out.get(), nullptr);
+}
+
+std::string KindAndAction(const ::testing::TestParamInfo<std::tuple<PortKind, HostDoes>>& info) {
+    return std::string(Name(std::get<0>(info.param))) +
+           (std::get<1>(info.param) == HostDoes::Destroy ? "Destroy" : "ReleasePort");
+}
+
+INSTANTIATE_TEST_SUITE_P(CarelessHost, DownloadOn,
+                         ::testing::Combine(::testing::ValuesIn(kEveryPort),
+                                            ::testing::Values(HostDoes::Destroy, HostDoes::ReleasePort)),
+                         KindAndAction);
+
+}  // namespace
