@@ -69,11 +69,13 @@ role == "B" {
 }
 
 # The reference: "### NAME" opens an entry, "## " ends it; a fenced block right
-# after a line "C:", "C++:" or "VB:" holds declarations.
+# after a line "C:", "C++:" or "VB:" holds declarations, any other fenced
+# block (an example, a "Node:" block) is skipped whole.
 role == "R" {
   t = line; sub(/[ \t]+$/, "", t)
   if (inblock) {
     if (t ~ /^```/) { inblock = 0; if (stmt != "") fail(entry ": unfinished declaration: " stmt); stmt = ""; next }
+    if (kind == "") next  # an example, or a block of another language
     if (kind == "VB") {
       if (stmt != "") t = stmt " " t
       if (t ~ / _$/) { sub(/ _$/, "", t); stmt = t; next }
@@ -96,7 +98,7 @@ role == "R" {
     if (kind == "C") { ccount[name]++; if (ccount[name] == 1) centry[name] = entry; else centry[name] = centry[name] ", " entry }
     next
   }
-  if (pending != "" && t ~ /^```/) { inblock = 1; kind = pending; pending = ""; stmt = ""; next }
+  if (t ~ /^```/) { inblock = 1; kind = pending; pending = ""; stmt = ""; next }
   pending = ""
   if (t == "C:" || t == "C++:" || t == "VB:") { pending = substr(t, 1, length(t) - 1); next }
   if (t ~ /^### /) {
