@@ -35,8 +35,8 @@ package() {
   put "$build/bin/ftdisim/Ftd2xx.dll" "$stage/ftdisim/Ftd2xx.dll"
   put "$src/include/vornex.h" "$stage/include/vornex.h"
   put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
-  put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
   put "$src/docs/REFERENCE.md" "$stage/REFERENCE.md"
+  put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
