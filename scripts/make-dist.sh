@@ -35,6 +35,7 @@ package() {
   put "$build/bin/ftdisim/Ftd2xx.dll" "$stage/ftdisim/Ftd2xx.dll"
   put "$src/include/vornex.h" "$stage/include/vornex.h"
   put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
+  put "$src/docs/REFERENCE.md" "$stage/REFERENCE.md"
   put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
   [ "$missing" -eq 0 ] || { status=1; return; }
 
