@@ -3,7 +3,6 @@
 // command queues and maps, timing and the log.
 #include <cstdint>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -19,6 +18,7 @@
 class CSerialPort;
 class CFTDIPort;
 class CTCPPort;
+class CLogFile;
 
 class CRobotBase : public CLockable, public CPollingThread, public LinkLog {
 public:
@@ -53,7 +53,7 @@ public:
     void SetTimeout(unsigned int ms) { m_timeout = ms; }
     unsigned int GetTimeout() const { return m_timeout; }
     // Replaces the log; the stream the robot held before is closed.
-    void SetLog(std::ofstream* log);
+    void SetLog(CLogFile* log);
     bool CloseLog();
     bool HasLog() const { return m_log != nullptr; }
     // One log line, ended by a line break and flushed; nothing without a log.
@@ -97,7 +97,7 @@ protected:
     int64_t m_remaining;
     uint32_t m_lastTick;
     volatile uint32_t m_timeout;
-    std::ofstream* m_log;
+    CLogFile* m_log;
     std::deque<CRobotCommand> m_pending;
     std::deque<CRobotCommand> m_inFlight;
     std::map<int, CRobotCommand> m_finished;
