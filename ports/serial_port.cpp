@@ -1,7 +1,7 @@
 #include "ports/serial_port.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/trace.h"
 #include "framework/module_state.h"
@@ -37,14 +37,14 @@ CSerialPort::~CSerialPort() {
 int CSerialPort::Open(unsigned int port, unsigned int baud) {
     VX_MANAGE_STATE();
     if (port > kHighestPort) return kOpenRefused;
-    wchar_t path[16];
-    swprintf(path, sizeof(path) / sizeof(path[0]), L"\\\\.\\COM%u", port);
-    char narrowPath[16];
-    snprintf(narrowPath, sizeof(narrowPath), "\\\\.\\COM%u", port);
+    // Built without the printf family, which would bring a whole formatter
+    // into the library for one number.
+    const std::string narrowPath = "\\\\.\\COM" + std::to_string(port);
+    const std::wstring path(narrowPath.begin(), narrowPath.end());
 
     Close();
     CLockHold hold(*this);
-    m_port = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (m_port == INVALID_HANDLE_VALUE) {
         Trace("CreateFile failed with error %d.\n", static_cast<int>(GetLastError()));
         return kCreateFailed;
@@ -69,7 +69,7 @@ int CSerialPort::Open(unsigned int port, unsigned int baud) {
         return kSetStateFailed;
     }
     SetCommMask(m_port, 0);
-    Trace("Serial port %s successfully reconfigured.\n", narrowPath);
+    Trace("Serial port %s successfully reconfigured.\n", narrowPath.c_str());
     PurgeComm(m_port, PURGE_TXCLEAR | PURGE_RXCLEAR);
     return kOpened;
 }
