@@ -1,5 +1,6 @@
 #include "ports/serial_port.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -38,13 +39,14 @@ int CSerialPort::Open(unsigned int port, unsigned int baud) {
     VX_MANAGE_STATE();
     if (port > kHighestPort) return kOpenRefused;
     // Built without the printf family, which would bring a whole formatter
-    // into the library for one number.
+    // into the library for one number; short enough to need no allocation.
     const std::string narrowPath = "\\\\.\\COM" + std::to_string(port);
-    const std::wstring path(narrowPath.begin(), narrowPath.end());
+    wchar_t path[16] = {};
+    std::copy(narrowPath.begin(), narrowPath.end(), path);
 
     Close();
     CLockHold hold(*this);
-    m_port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_port = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (m_port == INVALID_HANDLE_VALUE) {
         Trace("CreateFile failed with error %d.\n", static_cast<int>(GetLastError()));
         return kCreateFailed;
