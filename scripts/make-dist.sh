@@ -2,19 +2,16 @@
 # The release packages: BUILD/vornex-VERSION-win32.zip and -win64.zip, each
 # with the DLL and its module-definition file, the C header, the VB module,
 # vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
-# that it never shadows a real one) and the user guide. The version is the
-# one cmake/version.cmake gives the DLL's version block.
+# that it never shadows a real one), the user guide and the changelog. The
+# version is the one cmake/version.cmake gives the DLL's version block, and
+# the changelog's newest entry must name it.
 # Usage: make-dist.sh BUILD_ROOT
 set -eu
 root=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
 
-part() { sed -n "s/^set(VX_VERSION_$1 \([0-9][0-9]*\))/\1/p" "$src/cmake/version.cmake"; }
-version="$(part MAJOR).$(part MINOR).$(part PATCH)"
-case "$version" in
-  *[0-9].*[0-9].*[0-9]) ;;
-  *) echo "make-dist: no version in cmake/version.cmake"; exit 1 ;;
-esac
+version=$(sh "$src/scripts/version.sh")
+sh "$src/scripts/check-changelog.sh"
 
 status=0
 package() {
@@ -36,6 +33,7 @@ package() {
   put "$src/include/vornex.h" "$stage/include/vornex.h"
   put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
   put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
+  put "$src/CHANGELOG.md" "$stage/CHANGELOG.md"
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
