@@ -4,7 +4,10 @@
 # vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
 # that it never shadows a real one), the user guide and the changelog. The
 # version is the one cmake/version.cmake gives the DLL's version block, and
-# the changelog's newest entry must name it.
+# the changelog's newest entry must name it. The program files go out without
+# any symbols; their debug information stays in the build folder beside each
+# file (bin/vornex.dll.debug, ...), linked by name from the shipped file, for
+# reading crash reports.
 # Usage: make-dist.sh BUILD_ROOT
 set -eu
 root=$(cd "$1" && pwd)
@@ -37,9 +40,13 @@ package() {
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
-  # package carries them without their debug information.
+  # package carries it without symbols, its debug information goes to a
+  # file of its own in the build folder.
   for f in vornex.dll vornexctl.exe vornex-sim.exe ftdisim/Ftd2xx.dll; do
-    "$triplet-strip" --strip-debug "$stage/$f"
+    built="$build/bin/$f"
+    "$triplet-objcopy" --only-keep-debug "$built" "$built.debug"
+    "$triplet-strip" --strip-all "$stage/$f"
+    "$triplet-objcopy" --add-gnu-debuglink="$built.debug" "$stage/$f"
     got=$("$triplet-objdump" -f "$stage/$f" | sed -n 's/.*file format //p')
     [ "$got" = "$format" ] || { echo "make-dist: $name/$f is '$got', expected $format"; status=1; return; }
   done
