@@ -1,9 +1,9 @@
 #include "api/lifecycle_exports.h"
 
-#include <fstream>
 #include <new>
 
 #include "api/robot_registry.h"
+#include "engine/log_file.h"
 #include "framework/module_state.h"
 
 namespace {
@@ -70,19 +70,9 @@ void __stdcall ROBOT_StartLogging(RobotHandle robot, const char* path) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return;
-    // A file that cannot be opened leaves the stream failed: lines are dropped.
-    // A stream that cannot be made (no memory for it or its buffer) leaves
-    // logging off.
-    std::ofstream* log = nullptr;
-    try {
-        log = new std::ofstream();
-        if (path) log->open(path, std::ios::out | std::ios::trunc);
-        else log->setstate(std::ios::failbit);
-    } catch (const std::bad_alloc&) {
-        delete log;
-        log = nullptr;
-    }
-    tool->SetLog(log);
+    // A file that cannot be opened (or no path) gives a silent log: lines are
+    // dropped. No memory for the log object leaves logging off.
+    tool->SetLog(new (std::nothrow) CLogFile(path));
 }
 
 BOOL __stdcall ROBOT_IsIdle(RobotHandle robot) {

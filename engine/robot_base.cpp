@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "engine/log_file.h"
 #include "engine/log_text.h"
 #include "engine/tick_source.h"
 
@@ -247,7 +248,7 @@ void CRobotBase::AttachFTDIPort(CFTDIPort* port) {
     m_transport = std::move(transport);
 }
 
-void CRobotBase::SetLog(std::ofstream* log) {
+void CRobotBase::SetLog(CLogFile* log) {
     CLockHold hold(m_logLock);
     delete m_log;
     m_log = log;
@@ -264,7 +265,7 @@ bool CRobotBase::CloseLog() {
 void CRobotBase::WriteLog(const std::string& line) {
     CLockHold hold(m_logLock);
     if (!m_log) return;
-    *m_log << line << std::endl;
+    m_log->WriteLine(line);
 }
 
 void CRobotBase::OnTimeout() {

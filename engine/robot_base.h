@@ -3,7 +3,6 @@
 // command queues and maps, timing and the log.
 #include <cstdint>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 class CSerialPort;
 class CFTDIPort;
 class CTCPPort;
+class CLogFile;
 
 // One host thread's wait for one command's record; lives on that thread's
 // stack while the robot object lists it.
@@ -66,7 +66,7 @@ public:
     void SetTimeout(unsigned int ms) { m_timeout = ms; }
     unsigned int GetTimeout() const { return m_timeout; }
     // Replaces the log; the stream the robot held before is closed.
-    void SetLog(std::ofstream* log);
+    void SetLog(CLogFile* log);
     bool CloseLog();
     bool HasLog() const { return m_log != nullptr; }
     // One log line, ended by a line break and flushed; nothing without a log.
@@ -136,7 +136,7 @@ protected:
     int64_t m_remaining;
     uint32_t m_lastTick;
     volatile uint32_t m_timeout;
-    std::ofstream* m_log;
+    CLogFile* m_log;
     std::deque<CRobotCommand> m_pending;
     std::deque<CRobotCommand> m_inFlight;
     std::map<int, CRobotCommand> m_finished;

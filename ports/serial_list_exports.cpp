@@ -14,8 +14,10 @@ BSTR __stdcall GetPortDescription(int index) {
     VX_MANAGE_STATE();
     CLibraryApp& app = GetLibraryApp();
     if (index < 1 || index > app.GetPortCount()) return SysAllocString(L"");
-    const std::wstring text = app.GetPortDescriptionAt(index - 1).Str() + L" (COM" +
-                              std::to_wstring(app.GetPortNumberAt(index - 1)) + L")";
+    // The digits through to_string: to_wstring formats with the wide printf.
+    const std::string number = std::to_string(app.GetPortNumberAt(index - 1));
+    const std::wstring text =
+        app.GetPortDescriptionAt(index - 1).Str() + L" (COM" + std::wstring(number.begin(), number.end()) + L")";
     return SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
 }
 

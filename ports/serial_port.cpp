@@ -1,7 +1,8 @@
 #include "ports/serial_port.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "common/trace.h"
 #include "framework/module_state.h"
@@ -37,10 +38,11 @@ CSerialPort::~CSerialPort() {
 int CSerialPort::Open(unsigned int port, unsigned int baud) {
     VX_MANAGE_STATE();
     if (port > kHighestPort) return kOpenRefused;
-    wchar_t path[16];
-    swprintf(path, sizeof(path) / sizeof(path[0]), L"\\\\.\\COM%u", port);
-    char narrowPath[16];
-    snprintf(narrowPath, sizeof(narrowPath), "\\\\.\\COM%u", port);
+    // Built without the printf family, which would bring a whole formatter
+    // into the library for one number; short enough to need no allocation.
+    const std::string narrowPath = "\\\\.\\COM" + std::to_string(port);
+    wchar_t path[16] = {};
+    std::copy(narrowPath.begin(), narrowPath.end(), path);
 
     Close();
     CLockHold hold(*this);
@@ -69,7 +71,7 @@ int CSerialPort::Open(unsigned int port, unsigned int baud) {
         return kSetStateFailed;
     }
     SetCommMask(m_port, 0);
-    Trace("Serial port %s successfully reconfigured.\n", narrowPath);
+    Trace("Serial port %s successfully reconfigured.\n", narrowPath.c_str());
     PurgeComm(m_port, PURGE_TXCLEAR | PURGE_RXCLEAR);
     return kOpened;
 }

@@ -1,8 +1,8 @@
 #include "protocol/progress_estimate.h"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -15,19 +15,17 @@ std::string MinutesText(double seconds) {
     // 32-bit number holds; say the most it can.
     const double most = static_cast<double>(std::numeric_limits<uint32_t>::max());
     const unsigned long whole = static_cast<unsigned long>(minutes < most ? minutes : most);
-    char text[80];
-    std::snprintf(text, sizeof text, "Estimated time remaining: %lu minute%s", whole, whole > 1 ? "s" : "");
-    return text;
+    return "Estimated time remaining: " + std::to_string(whole) + (whole > 1 ? " minutes" : " minute");
 }
 
 } // namespace
 
 ProgressTexts EstimateProgress(const ProgressInput& in) {
     ProgressTexts texts;
-    char block[64];
-    std::snprintf(block, sizeof block, "Block %lu of %lu", static_cast<unsigned long>(uint32_t(in.count - in.firstCount)),
-                  static_cast<unsigned long>(uint32_t(in.lastCount - in.firstCount)));
-    texts.block = block;
+    // Numbers through to_string, not the printf family: that would bring a
+    // whole formatter (floating point included) into the library.
+    texts.block = "Block " + std::to_string(uint32_t(in.count - in.firstCount)) + " of " +
+                  std::to_string(uint32_t(in.lastCount - in.firstCount));
 
     const double done = static_cast<int32_t>(in.count - in.firstCount);
     const double remaining = static_cast<int32_t>(in.lastCount - in.count);

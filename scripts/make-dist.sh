@@ -2,19 +2,19 @@
 # The release packages: BUILD/vornex-VERSION-win32.zip and -win64.zip, each
 # with the DLL and its module-definition file, the C header, the VB module,
 # vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
-# that it never shadows a real one) and the user guide. The version is the
-# one cmake/version.cmake gives the DLL's version block.
+# that it never shadows a real one), the user guide and the changelog. The
+# version is the one cmake/version.cmake gives the DLL's version block, and
+# the changelog's newest entry must name it. The program files go out without
+# any symbols; their debug information stays in the build folder beside each
+# file (bin/vornex.dll.debug, ...), linked by name from the shipped file, for
+# reading crash reports.
 # Usage: make-dist.sh BUILD_ROOT
 set -eu
 root=$(cd "$1" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
 
-part() { sed -n "s/^set(VX_VERSION_$1 \([0-9][0-9]*\))/\1/p" "$src/cmake/version.cmake"; }
-version="$(part MAJOR).$(part MINOR).$(part PATCH)"
-case "$version" in
-  *[0-9].*[0-9].*[0-9]) ;;
-  *) echo "make-dist: no version in cmake/version.cmake"; exit 1 ;;
-esac
+version=$(sh "$src/scripts/version.sh")
+sh "$src/scripts/check-changelog.sh"
 
 status=0
 package() {
@@ -37,12 +37,17 @@ package() {
   put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
   put "$src/docs/REFERENCE.md" "$stage/REFERENCE.md"
   put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
+  put "$src/CHANGELOG.md" "$stage/CHANGELOG.md"
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
-  # package carries them without their debug information.
+  # package carries it without symbols, its debug information goes to a
+  # file of its own in the build folder.
   for f in vornex.dll vornexctl.exe vornex-sim.exe ftdisim/Ftd2xx.dll; do
-    "$triplet-strip" --strip-debug "$stage/$f"
+    built="$build/bin/$f"
+    "$triplet-objcopy" --only-keep-debug "$built" "$built.debug"
+    "$triplet-strip" --strip-all "$stage/$f"
+    "$triplet-objcopy" --add-gnu-debuglink="$built.debug" "$stage/$f"
     got=$("$triplet-objdump" -f "$stage/$f" | sed -n 's/.*file format //p')
     [ "$got" = "$format" ] || { echo "make-dist: $name/$f is '$got', expected $format"; status=1; return; }
   done

@@ -9,6 +9,7 @@
 #include <deque>
 #include <fstream>
 
+#include "engine/log_file.h"
 #include "engine/robot_tool.h"
 #include "engine/tick_source.h"
 #include "protocol/command_frame.h"
@@ -124,7 +125,7 @@ TEST_F(Engine, ElapsedTimeCountsOnlyPollingAndWrapsToZero) {
 
 TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     const std::string log = "engine-keepalive.log";
-    robot.SetLog(new std::ofstream(log));
+    robot.SetLog(new CLogFile(log.c_str()));
     robot.SetKeepAlive(true);
     robot.port->connected = false;
     for (int i = 0; i < 300; ++i) robot.Transmit(100);
