@@ -252,6 +252,7 @@ TEST_F(Commands, WaitReplyBytesReturnsAtThePagesOfAReadInProgress) {
     ASSERT_NE(record, nullptr);
     EXPECT_FALSE(record->IsAbandoned());  // back before the time limit
     EXPECT_GE(record->GetReplyCount(), 1);
+    EXPECT_EQ(ROBOT_ReadFlashPages(robot(), 0, 1, 38400, 1, nullptr), 0);  // one page read at a time
 }
 
 TEST(CommandsFtdi, WaitReplyBytesWaitsForTheReplyItself) {

@@ -154,11 +154,9 @@ TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     const std::string log = "engine-keepalive.log";
     robot.SetLog(new std::ofstream(log));
     robot.SetKeepAlive(true);
-    // Idle cycles of 100 ms until the port is written to; the ms they took.
-    auto idleUntilWritten = [&] {
-        const size_t before = robot.port->writes.size();
+    auto idleUntilWritten = [&] {  // idle 100 ms cycles until the port is written to; the ms they took
         int ms = 0;
-        while (robot.port->writes.size() == before && ms < 60000) robot.Transmit(100), ms += 100;
+        for (const size_t before = robot.port->writes.size(); robot.port->writes.size() == before && ms < 60000; ms += 100) robot.Transmit(100);
         return ms;
     };
     robot.port->connected = false;
