@@ -56,7 +56,10 @@ void FtdiLine::Advance(int64_t nowUs, LineEvents& ev) {
             ++m_counters.garbledToTool;
         }
         ChunkList reply;
+        const size_t before = m_tool.Counters().commands;
         m_tool.Receive(&value, 1, b.dueUs / 1000, reply);
+        // As behind TCP and COM: a new command drops a reply still held back.
+        if (m_tool.Counters().commands != before) m_schedule.Clear();
         if (!reply.empty()) m_schedule.Push(reply, b.dueUs);
     }
     // Back to the host.

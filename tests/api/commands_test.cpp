@@ -95,11 +95,9 @@ TEST_F(Commands, KindZeroIsOrdinaryAndOtherKindsAreTheCommandKind) {
     const long seven = SendBytes(Bytes({0xBE, 0x22}), 7);
     EXPECT_EQ(Reply(seven), ReplyFrame({0xBE, 0x22}));
     EXPECT_EQ(static_cast<long>(ROBOT_GetReply(robot(), seven)->GetCommand()), 7);
-    const long info = ROBOT_GetToolInfo(robot());
-    const std::vector<uint8_t> text = Reply(info);
-    EXPECT_EQ(std::string(text.begin(), text.end()), "9.1.V1.0.0");
+    const long info = ROBOT_GetToolInfo(robot());  // its text and frame: link_test
+    ASSERT_EQ(rig.Wait(info), 10);
     EXPECT_EQ(ROBOT_GetReply(robot(), info)->GetCommand(), eToolInfo);
-    EXPECT_EQ(sim().Commands().back(), (std::vector<uint8_t>{0xBE, 0x09}));
 }
 
 TEST_F(Commands, UnreadableArraysAreRefusedAndTakeNoId) {
@@ -254,8 +252,7 @@ TEST_F(Commands, WaitReplyBytesReturnsAtThePagesOfAReadInProgress) {
     ASSERT_NE(record, nullptr);
     EXPECT_FALSE(record->IsAbandoned());  // back before the time limit
     EXPECT_GE(record->GetReplyCount(), 1);
-    EXPECT_EQ(rig.Wait(id, 10000), -1);
-    EXPECT_EQ(ROBOT_GetReply(robot(), id)->GetReplyCount(), 2);
+    EXPECT_EQ(ROBOT_ReadFlashPages(robot(), 0, 1, 38400, 1, nullptr), 0);  // one page read at a time
 }
 
 TEST(CommandsFtdi, WaitReplyBytesWaitsForTheReplyItself) {

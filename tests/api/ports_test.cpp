@@ -247,8 +247,7 @@ TEST(TcpPortClass, BufferFullLostConnectionAndReconnection) {
     // The peer closes: the flag clears, the bytes stay readable.
     ASSERT_TRUE(peer.Send("tail"));
     peer.Close();
-    ASSERT_TRUE(WaitUntil([&] { return !port.IsOpen(); }, 5000));
-    WaitUntil([] { return false; }, 50);
+    ASSERT_TRUE(WaitUntil([&] { return !port.IsOpen() && port.BytesAvailable() == 4; }, 5000));
     EXPECT_EQ(ReadAll(port), "tail");
     // A write from a thread that pumps nothing (like the robot's worker)
     // starts a new connection, whose notifications still arrive here.
@@ -278,9 +277,9 @@ TEST(TcpPortClass, NotificationsOfADestroyedPortAreDroppedAndNamesAreCut) {
     doomed->Open(L"127.0.0.1", static_cast<unsigned>(number));
     ASSERT_TRUE(peer.Accept(listener));
     ASSERT_TRUE(peer.Send("late"));
-    Sleep(100);  // connect, write and read notifications wait undispatched
+    ASSERT_TRUE(MessageQueued());  // the connect notification at least
     delete doomed;
-    WaitUntil([] { return false; }, 100);
+    Pump();  // what was queued goes to a window that is gone
     closesocket(listener);
     CTCPPort refused;
     EXPECT_EQ(refused.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens

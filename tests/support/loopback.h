@@ -34,6 +34,15 @@ inline int ClosedTcpPort() {
     return port;
 }
 
+// Waits up to 5 s, dispatching nothing, until a message (a socket
+// notification) is queued for this thread.
+inline bool MessageQueued() {
+    MSG msg;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE))
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) return true;
+    return false;
+}
+
 inline bool SendAll(SOCKET socket, const std::vector<uint8_t>& bytes) {
     for (size_t sent = 0; sent < bytes.size();) {
         const int n = send(socket, reinterpret_cast<const char*>(bytes.data() + sent), static_cast<int>(bytes.size() - sent), 0);

@@ -1,5 +1,7 @@
 #include "support/vornex_test.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -48,6 +50,12 @@ std::string ReadFile(const std::string& path) {
 // ---- Arrays -------------------------------------------------------------------
 
 namespace {
+// A failing SAFEARRAY call fails the test that made it, and says which.
+HRESULT Check(HRESULT result, const char* call) {
+    if (FAILED(result)) ADD_FAILURE() << call << " failed: 0x" << std::hex << result;
+    return result;
+}
+
 void Put(SAFEARRAY* array, VARTYPE type, LONG* index, long value) {
     unsigned char byte = static_cast<unsigned char>(value);
     short word = static_cast<short>(value);
@@ -56,13 +64,14 @@ void Put(SAFEARRAY* array, VARTYPE type, LONG* index, long value) {
     if (type == VT_UI1 || type == VT_I1) element = &byte;
     else if (type == VT_I2 || type == VT_UI2) element = &word;
     else if (type == VT_R8) element = &real;
-    SafeArrayPutElement(array, index, element);
+    Check(SafeArrayPutElement(array, index, element), "SafeArrayPutElement");
 }
 }  // namespace
 
 SAFEARRAY* Vector(VARTYPE type, LONG lower, const std::vector<long>& values) {
     SAFEARRAYBOUND bound = {static_cast<ULONG>(values.size()), lower};
     SAFEARRAY* array = SafeArrayCreate(type, 1, &bound);
+    if (!array) ADD_FAILURE() << "SafeArrayCreate failed";
     LONG index = lower;
     for (long value : values) Put(array, type, &index, value), ++index;
     return array;
@@ -75,6 +84,7 @@ SAFEARRAY* Bytes(const std::vector<uint8_t>& values) {
 SAFEARRAY* Matrix(VARTYPE type, ULONG rows, ULONG columns, const std::vector<long>& values, LONG lower) {
     SAFEARRAYBOUND bounds[2] = {{rows, lower}, {columns, lower}};
     SAFEARRAY* array = SafeArrayCreate(type, 2, bounds);
+    if (!array) ADD_FAILURE() << "SafeArrayCreate failed";
     for (ULONG i = 0; i < values.size() && columns; ++i) {
         LONG at[2] = {static_cast<LONG>(i / columns) + lower, static_cast<LONG>(i % columns) + lower};
         Put(array, type, at, values[i]);
@@ -84,7 +94,7 @@ SAFEARRAY* Matrix(VARTYPE type, ULONG rows, ULONG columns, const std::vector<lon
 
 VARTYPE TypeOf(SAFEARRAY* array) {
     VARTYPE type = VT_EMPTY;
-    if (array) SafeArrayGetVartype(array, &type);
+    if (array) Check(SafeArrayGetVartype(array, &type), "SafeArrayGetVartype");
     return type;
 }
 
@@ -102,7 +112,8 @@ std::string Shape(SAFEARRAY* array) {
                                                                                       : std::to_string(type);
     for (UINT dim = 1; dim <= SafeArrayGetDim(array); ++dim) {
         LONG lower = 0, upper = 0;
-        SafeArrayGetLBound(array, dim, &lower), SafeArrayGetUBound(array, dim, &upper);
+        Check(SafeArrayGetLBound(array, dim, &lower), "SafeArrayGetLBound");
+        Check(SafeArrayGetUBound(array, dim, &upper), "SafeArrayGetUBound");
         shape += "[" + std::to_string(lower) + ".." + std::to_string(upper) + "]";
     }
     return shape;
@@ -113,7 +124,7 @@ static std::vector<Out> Elements(SAFEARRAY* array) {
     std::vector<Out> out;
     for (LONG i = 0; i < CountOf(array, 1); ++i) {
         T value{};
-        if (FAILED(SafeArrayGetElement(array, &i, &value))) break;
+        if (FAILED(Check(SafeArrayGetElement(array, &i, &value), "SafeArrayGetElement"))) break;
         out.push_back(static_cast<Out>(value));
     }
     return out;
@@ -125,7 +136,7 @@ std::vector<long> LongsOf(SAFEARRAY* array) { return Elements<LONG, long>(array)
 uint8_t At(SAFEARRAY* array, long first, long second) {
     LONG index[2] = {first, second};
     unsigned char value = 0xEE;
-    SafeArrayGetElement(array, index, &value);
+    Check(SafeArrayGetElement(array, index, &value), "SafeArrayGetElement");
     return value;
 }
 
@@ -133,7 +144,7 @@ std::vector<std::wstring> StringsOf(SAFEARRAY* array) {
     std::vector<std::wstring> out;
     for (LONG i = 0; i < CountOf(array, 1); ++i) {
         BSTR text = nullptr;
-        if (FAILED(SafeArrayGetElement(array, &i, &text))) break;
+        if (FAILED(Check(SafeArrayGetElement(array, &i, &text), "SafeArrayGetElement"))) break;
         out.push_back(text ? std::wstring(text, SysStringLen(text)) : std::wstring());
         SysFreeString(text);
     }
@@ -154,10 +165,6 @@ std::vector<uint8_t> RecordBytes(CRobotCommand* record) {
     if (!record || !record->GetReplyData() || record->GetReplySize() <= 0) return {};
     const uint8_t* data = reinterpret_cast<const uint8_t*>(record->GetReplyData());
     return std::vector<uint8_t>(data, data + record->GetReplySize());
-}
-
-bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle) {
-    return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
 // ---- The scripted tool ----------------------------------------------------------------
@@ -203,8 +210,9 @@ void ScriptedTool::Run() {
         }
         pending.insert(pending.end(), buffer, buffer + got);
         // The library writes each command frame (A5 5A .. FA AF) in one piece.
+        const uint8_t start[2] = {0xA5, 0x5A};
         if (pending.size() < 8 || pending[pending.size() - 2] != 0xFA || pending.back() != 0xAF ||
-            !Contains(pending, {0xA5, 0x5A}))
+            std::search(pending.begin(), pending.end(), start, start + 2) == pending.end())
             continue;
         pending.clear();
         std::vector<uint8_t> answer;
@@ -291,19 +299,14 @@ bool Release(PortKind kind, PORT_HANDLE port) {
                                                                                 : ReleaseFTDIDevice(port);
 }
 
-Rig::Rig(int tcpPort) : m_kind(PortKind::Tcp), m_logPath(TempPath("tool.log")) {
-    m_robot = ROBOT_Create();
-    m_port = ROBOT_AttachTcpPort(m_robot, L"127.0.0.1", static_cast<unsigned>(tcpPort), 5000);
-    ROBOT_SetTimeout(m_robot, Options().timeoutMs);
-    ROBOT_StartLogging(m_robot, m_logPath.c_str());
-    ROBOT_StartPolling(m_robot);
-}
-
-Rig::Rig(PortKind kind, const Options& options) : m_kind(kind), m_logPath(TempPath(std::string(Name(kind)) + ".log")) {
+Rig::Rig(PortKind kind, const Options& options, int tcpPort)
+    : m_kind(kind), m_logPath(TempPath(std::string(Name(kind)) + ".log")) {
     m_robot = ROBOT_Create();
     if (kind == PortKind::Ftdi) {
         if (!ftdi::Reset()) return;
         m_port = ROBOT_AttachFTDIDeviceByIndex(m_robot, 0);
+    } else if (tcpPort) {
+        m_port = ROBOT_AttachTcpPort(m_robot, L"127.0.0.1", static_cast<unsigned>(tcpPort), 5000);
     } else {
         m_sim.reset(new vxsim::SimServer());
         if (options.lineRate) m_sim->SetFixedLineRate(options.lineRate);
@@ -321,7 +324,9 @@ Rig::Rig(PortKind kind, const Options& options) : m_kind(kind), m_logPath(TempPa
     if (kind == PortKind::Com && m_port) {
         ROBOT_StartPolling(m_robot);
         ROBOT_SetTimeout(m_robot, 300);
-        for (int i = 0; i < 20 && RoundTrip(L"0000", 1000).empty(); ++i) {}
+        int tries = 0;
+        while (tries < 20 && RoundTrip(L"0000", 1000).empty()) ++tries;
+        if (tries == 20) ADD_FAILURE() << "the COM link never answered";
         ROBOT_StopPolling(m_robot);
         ClearToolReceived();
     }
@@ -333,7 +338,7 @@ Rig::Rig(PortKind kind, const Options& options) : m_kind(kind), m_logPath(TempPa
 Rig::~Rig() {
     ROBOT_StopPolling(m_robot);
     ROBOT_Destroy(m_robot);
-    if (m_port) Release(m_kind, m_port);
+    if (m_port) EXPECT_EQ(Release(m_kind, m_port), 1) << "releasing the " << Name(m_kind) << " port";
     m_sim.reset();
     DeleteFileA(m_logPath.c_str());
 }
@@ -370,6 +375,7 @@ long Rig::Wait(long id, DWORD ms, std::vector<uint8_t>* bytes) {
         CRobotCommand* record = ROBOT_GetReply(m_robot, id);
         return record && (record->IsReplyComplete() || record->IsAbandoned());
     }, ms);
+    if (!finished) ADD_FAILURE() << "command " << id << " not finished in " << ms << " ms";
     if (!finished) return 0;
     Array reply;
     const long size = ROBOT_GetReplyBytes(m_robot, id, reply.out());

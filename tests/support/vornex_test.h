@@ -67,7 +67,6 @@ std::vector<long> LongsOf(SAFEARRAY* array);
 std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed = false);  // as the library writes it
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);  // as a tool answers
 std::vector<uint8_t> RecordBytes(CRobotCommand* record);  // the part under the walk
-bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 
 // ---- The scripted tool ----------------------------------------------------------
 // A tool on loopback TCP that answers the n-th command frame it receives with
@@ -131,10 +130,10 @@ public:
         uint32_t lineRate = 0;        // TCP/COM: pace answers at this rate (0: no pacing)
     };
     explicit Rig(PortKind kind) : Rig(kind, Options()) {}
-    Rig(PortKind kind, const Options& options);
-    // A TCP link to a tool of the test's own on this loopback port (a
-    // ScriptedTool); Sim() is null.
-    explicit Rig(int tcpPort);
+    // tcpPort: a TCP link to a tool of the test's own on this loopback port
+    // (a ScriptedTool); Sim() is null.
+    Rig(PortKind kind, const Options& options, int tcpPort = 0);
+    explicit Rig(int tcpPort) : Rig(PortKind::Tcp, Options(), tcpPort) {}
     ~Rig();
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
@@ -158,7 +157,8 @@ public:
 
     long Send(const std::wstring& text);
     // Waits for id to finish, then ROBOT_GetReplyBytes: the size of a one-part
-    // reply (its bytes to bytes) or the largest part's, -1 abandoned, 0 not in time.
+    // reply (its bytes to bytes) or the largest part's, -1 abandoned; not in
+    // time, a failure of the test and 0.
     long Wait(long id, DWORD ms = 5000, std::vector<uint8_t>* bytes = nullptr);
     // Send + ROBOT_WaitReplyBytes + ROBOT_DeleteReply: the reply, empty if none.
     std::vector<uint8_t> RoundTrip(const std::wstring& text, DWORD ms = 5000);
