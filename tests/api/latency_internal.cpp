@@ -121,10 +121,6 @@ TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
 }
 
 // Host threads inside a wait on the robot: each has its waiter event there.
-struct Peek : CRobotTool {
-    static size_t Waiting(RobotHandle h) { CRobotTool& t = *RobotFromHandle(h); CLockHold hold(t); return (t.*&Peek::m_waiters).size(); }
-};
-
 // A host thread blocked in ROBOT_WaitReply on a command that is not answered
 // is let go, with null, by an attach and by the robot's destruction.
 TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
@@ -136,8 +132,9 @@ TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
         std::atomic<DWORD> start{0}, took{0};
         std::atomic<CRobotCommand*> got{nullptr};
         std::thread waiter([&] { got = ROBOT_WaitReply(link.robot, id, 60000), took = GetTickCount() - start, returned = true; });
-        for (DWORD begin = GetTickCount(); !Peek::Waiting(link.robot) && GetTickCount() - begin < 5000;) Sleep(1);
-        EXPECT_EQ(Peek::Waiting(link.robot), 1u) << "the waiter never got inside";
+        CRobotTool* tool = RobotFromHandle(link.robot);
+        for (DWORD begin = GetTickCount(); !tool->GetWaiterCount() && GetTickCount() - begin < 5000;) Sleep(1);
+        EXPECT_EQ(tool->GetWaiterCount(), 1) << "the waiter never got inside";
         start = GetTickCount();
         action();
         for (; !returned && GetTickCount() - start < 20000;) Sleep(1);
@@ -188,36 +185,6 @@ TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
         if (n > 64) break;  // well past the allocations of ROBOT_Create
     }
     DeleteFileA("latency_internal.log");
-}
-
-// A host that stops its robot from its own DllMain holds the loader lock:
-// the worker cannot finish exiting, yet the stop must return.
-TEST(Latency, StoppingUnderTheLoaderLockReturns) {
-    typedef LONG(NTAPI * LockFn)(ULONG, ULONG*, ULONG_PTR*);
-    typedef LONG(NTAPI * UnlockFn)(ULONG, ULONG_PTR);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto lock = reinterpret_cast<LockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-    auto unlock = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-    ASSERT_TRUE(lock && unlock);
-    RobotHandle robot = ROBOT_Create();
-    ASSERT_TRUE(ROBOT_StartPolling(robot));
-    std::atomic<bool> stopped{false};
-    std::thread host([&] {
-        ULONG_PTR cookie = 0;
-        EXPECT_FALSE(LoaderLockHeldByThisThread());
-        lock(0, nullptr, &cookie);
-        EXPECT_TRUE(LoaderLockHeldByThisThread());  // else the stop waits its whole bound
-        ROBOT_StopPolling(robot);
-        ROBOT_Destroy(robot);
-        unlock(0, cookie);
-        stopped = true;
-    });
-    for (int i = 0; i < 300 && !stopped; ++i) Sleep(100);
-    if (!stopped) {  // the process cannot end now; its time limit ends it
-        host.detach();
-        FAIL() << "ROBOT_StopPolling never returned";
-    }
-    host.join();
 }
 
 }  // namespace
