@@ -3,6 +3,8 @@
 // host reads (no line of its own for a reconnection).
 #include <gtest/gtest.h>
 
+#include <ws2tcpip.h>
+
 #include <string>
 
 #include "support/vornex_test.h"
@@ -11,10 +13,20 @@ using namespace vxt;
 
 namespace {
 
+// A name for this machine where one resolves (the 32-bit runner has no
+// hosts file), else its address.
+const wchar_t* LoopbackName() {
+    addrinfo hints = {}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    if (getaddrinfo("localhost", nullptr, &hints, &found) != 0) return L"127.0.0.1";
+    freeaddrinfo(found);
+    return L"localhost";
+}
+
 // A polling robot on a simulated tool that it reaches by name, logging.
 struct NamedLink {
     NamedLink() : port(sim.ListenTcp()), robot(ROBOT_Create()) {
-        tcp = ROBOT_AttachTcpPort(robot, L"localhost", static_cast<unsigned>(port), 5000);
+        tcp = ROBOT_AttachTcpPort(robot, LoopbackName(), static_cast<unsigned>(port), 5000);
         ROBOT_SetTimeout(robot, 1000);
         ROBOT_StartLogging(robot, log.c_str());
         ROBOT_StartPolling(robot);
