@@ -3,11 +3,13 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "api/message_wait.h"
 #include "api/safearray_matrix.h"
 #include "api/safearray_read.h"
 #include "api/safearray_write.h"
+#include "common/com_error.h"
 #include "framework/module_state.h"
 #include "protocol/hex_text.h"
 
@@ -39,7 +41,19 @@ long RepliesToMatrix(CRobotCommand* record, SAFEARRAY** reply) {
     return widest;
 }
 
-// The new command's ID, or 0 when memory ran out before it was queued.
+// The command's text, as the command will hold it. No memory for it raises
+// _com_error (E_OUTOFMEMORY), like every failed copy of a string.
+template <typename Make>
+CString CommandText(Make make) {
+    try {
+        return make();
+    } catch (const std::bad_alloc&) {
+        ThrowComError(E_OUTOFMEMORY);
+    }
+}
+
+// The new command's ID, or 0 when memory ran out while queueing it. Its log
+// line raises _com_error of its own (E_OUTOFMEMORY) and is not caught here.
 template <typename Issue>
 long IssueOrNone(Issue issue) {
     try {
@@ -55,7 +69,8 @@ long __stdcall ROBOT_SendCommand(RobotHandle robot, const wchar_t* text) {
     VX_MANAGE_STATE();
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return 0;
-    return IssueOrNone([&] { return tool->Issue(CString(text), eStandard, false, false); });
+    CString copy = CommandText([&] { return CString(text); });
+    return IssueOrNone([&] { return tool->Issue(std::move(copy), eStandard, false, false); });
 }
 
 long __stdcall ROBOT_SendCommandBytes(RobotHandle robot, SAFEARRAY** bytes, long kind) {
@@ -69,15 +84,16 @@ long __stdcall ROBOT_SendCommandBytes(RobotHandle robot, SAFEARRAY** bytes, long
     const bool preFramed = count >= 3 && values[0] == 0x00A5 && values[1] == 0x005A;
     const bool addressed = preFramed && (values[2] & 0x01) != 0;
     const eCommand command = kind == 0 ? eStandard : static_cast<eCommand>(kind);
-    return IssueOrNone([&] {
-        std::wstring text;
-        text.reserve(count * 2);
+    CString text = CommandText([&] {
+        std::wstring hex;
+        hex.reserve(count * 2);
         for (unsigned int i = 0; i < count; ++i) {
             const unsigned char low = static_cast<unsigned char>(values[i] & 0xFF);
-            text += BytesToHexText(&low, 1);
+            hex += BytesToHexText(&low, 1);
         }
-        return tool->Issue(CString(text), command, addressed, preFramed);
+        return CString(std::move(hex));
     });
+    return IssueOrNone([&] { return tool->Issue(std::move(text), command, addressed, preFramed); });
 }
 
 long __stdcall ROBOT_GetToolInfo(RobotHandle robot) {

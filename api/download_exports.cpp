@@ -26,10 +26,13 @@ PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, l
     CRobotTool* tool = RobotFromHandle(robot);
     if (!tool) return nullptr;
     RobotUse use(tool);  // its messages may destroy the robot object meanwhile
-    std::unique_ptr<PageList> list(new PageList());
+    // Out of memory is a failed download, not an exception for the host.
+    std::unique_ptr<PageList> list(new (std::nothrow) PageList());
     long result = download::kFailed;
     try {
-        result = DownloadToolMemory(tool, *list, pages, baudRate, timeoutMs, flag != 0, address);
+        if (list) result = DownloadToolMemory(tool, *list, pages, baudRate, timeoutMs, flag != 0, address);
+    } catch (const std::bad_alloc&) {
+        result = download::kFailed;
     } catch (...) {
         // The exception is the host's; the pages read so far are not.
         FreePageBuffers(*list);
@@ -37,7 +40,7 @@ PageList* __stdcall ROBOT_ReadToolMemory(RobotHandle robot, SAFEARRAY** pages, l
     }
     if (error) *error = result < 0 ? -1 : 0;
     if (result > 0) return list.release();
-    FreePageBuffers(*list);
+    if (list) FreePageBuffers(*list);
     return nullptr;
 }
 

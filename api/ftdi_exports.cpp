@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <vector>
 
 #include "api/host_text.h"
 #include "api/safearray_write.h"
+#include "common/com_error.h"
 #include "framework/module_state.h"
 #include "framework/vx_string.h"
 
@@ -178,7 +180,11 @@ long __stdcall FTDI_GetDeviceStrings(SAFEARRAY** descriptions) {
     AllDescriptions all;
     if (!all.List(port)) return 0;
     std::vector<CString> list;
-    for (DWORD i = 0; i < all.count; ++i) list.push_back(WideFromAnsi(all.buffers[i]));
+    try {
+        for (DWORD i = 0; i < all.count; ++i) list.push_back(WideFromAnsi(all.buffers[i]));
+    } catch (const std::bad_alloc&) {
+        ThrowComError(E_OUTOFMEMORY);  // copying the strings for the host
+    }
     StringsToSafeArray(list, descriptions);
     return static_cast<long>(all.count);
 }
@@ -191,30 +197,35 @@ long __stdcall FTDI_Enumerate(SAFEARRAY** descriptions, SAFEARRAY** comPorts, SA
     if (port.ListDevices(&count, nullptr, d2xx::kListNumberOnly) != d2xx::kOk) return 0;
     std::vector<CString> descriptionList, serialList;
     std::vector<long> portList, indexList, locationList;
-    for (DWORD i = 0; i < count; ++i) {
-        if (port.Open(static_cast<int>(i)) != d2xx::kOk) continue;  // busy or gone: left out
-        LONG comPort = 0;
-        if (port.GetComPortNumber(&comPort) != d2xx::kOk) {
+    // A device left open is closed by the port's destructor.
+    try {
+        for (DWORD i = 0; i < count; ++i) {
+            if (port.Open(static_cast<int>(i)) != d2xx::kOk) continue;  // busy or gone: left out
+            LONG comPort = 0;
+            if (port.GetComPortNumber(&comPort) != d2xx::kOk) {
+                port.Close();
+                continue;
+            }
+            ULONG type = 0;
+            DWORD id = 0;
+            char serial[kSerialBytes + 1] = {};
+            char description[kDescriptionBytes + 1] = {};
+            if (port.GetDeviceInfo(&type, &id, serial, description, nullptr) != d2xx::kOk) {
+                port.Close();
+                continue;
+            }
+            descriptionList.push_back(WideFromAnsi(description));
+            serialList.push_back(WideFromAnsi(serial));
+            portList.push_back(comPort);
+            indexList.push_back(static_cast<long>(i));
             port.Close();
-            continue;
+            DWORD location = 0;
+            const FT_STATUS status = port.ListDevices(reinterpret_cast<PVOID>(static_cast<uintptr_t>(i)), &location,
+                                                      d2xx::kListByIndex | d2xx::kByLocation);
+            locationList.push_back(status == d2xx::kOk ? static_cast<long>(location) : 0);
         }
-        ULONG type = 0;
-        DWORD id = 0;
-        char serial[kSerialBytes + 1] = {};
-        char description[kDescriptionBytes + 1] = {};
-        if (port.GetDeviceInfo(&type, &id, serial, description, nullptr) != d2xx::kOk) {
-            port.Close();
-            continue;
-        }
-        descriptionList.push_back(WideFromAnsi(description));
-        serialList.push_back(WideFromAnsi(serial));
-        portList.push_back(comPort);
-        indexList.push_back(static_cast<long>(i));
-        port.Close();
-        DWORD location = 0;
-        const FT_STATUS status = port.ListDevices(reinterpret_cast<PVOID>(static_cast<uintptr_t>(i)), &location,
-                                                  d2xx::kListByIndex | d2xx::kByLocation);
-        locationList.push_back(status == d2xx::kOk ? static_cast<long>(location) : 0);
+    } catch (const std::bad_alloc&) {
+        ThrowComError(E_OUTOFMEMORY);  // copying the strings for the host
     }
     StringsToSafeArray(descriptionList, descriptions);
     StringsToSafeArray(serialList, serials);
@@ -242,7 +253,13 @@ long __stdcall FTDI_GetDriverStatus() {
         CloseServiceHandle(manager);
         return -2;
     }
-    std::vector<BYTE> buffer(needed + 16);
+    std::vector<BYTE> buffer;
+    try {
+        buffer.resize(needed + 16);
+    } catch (const std::bad_alloc&) {
+        CloseServiceHandle(manager);
+        return -1;  // the list of services cannot be read
+    }
     resume = 0;
     long result = 0;
     if (EnumServicesStatusW(manager, SERVICE_KERNEL_DRIVER, SERVICE_ACTIVE,

@@ -14,7 +14,7 @@ std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CSerialPort* port) {
 }
 
 std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CTCPPort* port) {
-    return std::unique_ptr<LinkTransport>(new TcpTransport(port, *this));
+    return std::unique_ptr<LinkTransport>(new TcpTransport(port));
 }
 
 std::unique_ptr<LinkTransport> CRobotBase::MakeTransport(CFTDIPort* port, HANDLE rxEvent) {

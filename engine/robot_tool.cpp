@@ -1,6 +1,7 @@
 #include "engine/robot_tool.h"
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "protocol/page_request.h"
@@ -110,15 +111,18 @@ int CRobotTool::ReadFlashPages(int firstPage, int pageCount, int baudRate, bool 
     const unsigned char rateByte = PageReadRateByte(rate, !flag);
     const uint32_t count = CapPageCount(pageCount);
     const std::wstring text = BuildPageReadText(firstPage, count, rateByte, address);
-    {
-        CLockHold hold(*this);
-        m_expectedPages.clear();
-        for (uint32_t i = 0; i < count; ++i) m_expectedPages.insert(static_cast<int32_t>(i));
-    }
     try {
+        // Built aside and swapped in: running out of memory part-way must not
+        // leave a partial set behind, which would refuse every later read.
+        std::set<int32_t> expected;
+        for (uint32_t i = 0; i < count; ++i) expected.insert(static_cast<int32_t>(i));
+        {
+            CLockHold hold(*this);
+            m_expectedPages.swap(expected);
+        }
         return Issue(CString(text), ePageRead, address != nullptr, false);
     } catch (...) {
-        // Not issued (out of memory): no page read expects pages.
+        // Not issued: no page read expects pages.
         CLockHold hold(*this);
         m_expectedPages.clear();
         throw;

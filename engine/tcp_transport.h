@@ -1,7 +1,7 @@
 #pragma once
 // The link over TCP: the socket's notifications fill the port's buffer and
-// set its data event. Sending waits while the connection is down, and the
-// connection is made again (at most once a second, each attempt logged) so
+// set its data event. Nothing is sent while the connection is down, and the
+// connection is made again (one attempt at a time, at most once a second) so
 // that a link the peer dropped recovers by itself; an attempt still under way
 // is left to finish, however slow its handshake. Unread input is dropped
 // when a command is abandoned.
@@ -12,18 +12,20 @@ inline HANDLE DataEventOf(CTCPPort* port) { return port->GetDataEvent(); }
 
 class TcpTransport : public BufferedTransport<CTCPPort> {
 public:
-    static constexpr DWORD kReconnectIntervalMs = 1000;
+    static constexpr uint32_t kReconnectIntervalMs = 1000;
     // An attempt that has reported nothing for this long is given up for a
     // new one (a peer that drops every handshake packet).
-    static constexpr DWORD kPendingLimitMs = 30000;
+    static constexpr uint32_t kPendingLimitMs = 30000;
 
-    TcpTransport(CTCPPort* port, LinkLog& log)
-        : BufferedTransport<CTCPPort>(port), m_log(log), m_lastAttempt(GetTickCount()) {}
+    explicit TcpTransport(CTCPPort* port);
 
     bool AcceptsSending() override;
     void DiscardInput() override { m_port->ClearBuffer(); }
 
 private:
-    LinkLog& m_log;
-    DWORD m_lastAttempt;
+    // The port's latest attempt and when this link first saw it: an attempt
+    // the port started by itself (a write that found the connection lost)
+    // counts from then.
+    unsigned int m_attempt;
+    uint32_t m_attemptStart;
 };

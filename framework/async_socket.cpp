@@ -92,20 +92,11 @@ bool CAsyncSocket::Create(unsigned int localPort, int type, long events, const w
     return true;
 }
 
-bool CAsyncSocket::Resolve(const wchar_t* host, unsigned int port, sockaddr_in& remote) {
-    remote = sockaddr_in();
+bool CAsyncSocket::Connect(const wchar_t* host, unsigned int port) {
+    sockaddr_in remote = {};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<u_short>(port));
-    return ResolveIPv4(host, remote.sin_addr);
-}
-
-bool CAsyncSocket::Connect(const wchar_t* host, unsigned int port) {
-    sockaddr_in remote;
-    if (!Resolve(host, port, remote)) return false;
-    return Connect(remote);
-}
-
-bool CAsyncSocket::Connect(const sockaddr_in& remote) {
+    if (!ResolveIPv4(host, remote.sin_addr)) return false;
     return connect(m_hSocket, reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) != SOCKET_ERROR;
 }
 

@@ -24,15 +24,11 @@ public:
     // False on failure, with WSAGetLastError telling why.
     bool Create(unsigned int localPort = 0, int type = SOCK_STREAM, long events = kAllEvents,
                 const wchar_t* localAddress = nullptr);
-    // Starts connecting to host (dotted IPv4 address or a name to resolve).
+    // Starts connecting to host (dotted IPv4 address or a name, looked up
+    // now; WSAEINVAL for an empty, overlong or unknown name).
     // True when connected at once; otherwise false with WSAGetLastError set,
     // WSAEWOULDBLOCK when the attempt goes on and OnConnect will report it.
     bool Connect(const wchar_t* host, unsigned int port);
-    // The same to an address resolved before.
-    bool Connect(const sockaddr_in& remote);
-    // The address of host (dotted IPv4 or a name, resolved now) and port.
-    // False (WSAEINVAL) for an empty, overlong or unknown name.
-    static bool Resolve(const wchar_t* host, unsigned int port, sockaddr_in& remote);
     // send and recv on this socket; SOCKET_ERROR with WSAGetLastError set.
     int Send(const void* data, int length, int flags = 0);
     int Receive(void* data, int length, int flags = 0);

@@ -2,6 +2,7 @@
 // The wide string the library's classes hold (command texts, host names).
 #include <cwchar>
 #include <string>
+#include <utility>
 
 class CString {
 public:
@@ -9,6 +10,7 @@ public:
     CString(const wchar_t* text) : m_text(text ? text : L"") {}
     CString(const wchar_t* text, size_t length) : m_text(text ? std::wstring(text, length) : std::wstring()) {}
     CString(const std::wstring& text) : m_text(text) {}
+    CString(std::wstring&& text) : m_text(std::move(text)) {}
 
     int GetLength() const { return static_cast<int>(m_text.size()); }
     bool IsEmpty() const { return m_text.empty(); }

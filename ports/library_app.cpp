@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <utility>
+
 #include "ports/port_name_rules.h"
 
 namespace {
@@ -65,13 +67,17 @@ void CLibraryApp::SortPortList(const CUIntArray& numbers, const CStringArray& de
         const unsigned int number = numbers[i];
         if (number <= kHighestListedPort && firstAt[number] < 0) firstAt[number] = i;
     }
-    m_portNumbers.RemoveAll();
-    m_portDescriptions.RemoveAll();
+    // Built aside and moved in: running out of memory part-way leaves the
+    // list as it was, numbers and descriptions still index for index.
+    CUIntArray sortedNumbers;
+    CStringArray sortedDescriptions;
     for (unsigned int number = 0; number <= kHighestListedPort; ++number) {
         if (firstAt[number] < 0) continue;
-        m_portNumbers.Add(number);
-        m_portDescriptions.Add(descriptions[firstAt[number]]);
+        sortedNumbers.Add(number);
+        sortedDescriptions.Add(descriptions[firstAt[number]]);
     }
+    m_portNumbers = std::move(sortedNumbers);
+    m_portDescriptions = std::move(sortedDescriptions);
 }
 
 bool CLibraryApp::IsDigitString(const wchar_t* text, bool allowColon) { return ::IsDigitString(text, allowColon); }

@@ -25,7 +25,7 @@ std::string NarrowHost(const wchar_t* host) {
 
 } // namespace
 
-CTCPPort::CTCPPort() : m_portNumber(0), m_address(), m_haveAddress(false) {
+CTCPPort::CTCPPort() : m_portNumber(0), m_attempts(0) {
     VX_MANAGE_STATE();
     m_hostName[0] = L'\0';
     GetLibraryApp();  // the socket layer is started with the application object
@@ -41,7 +41,6 @@ int CTCPPort::Open(const wchar_t* host, unsigned int port) {
     if (host) wcsncpy(name, host, kHostNameChars - 1);
     std::memcpy(m_hostName, name, sizeof(m_hostName));
     m_portNumber = port;
-    m_haveAddress = CAsyncSocket::Resolve(m_hostName, m_portNumber, m_address);
     StartAttempt();
     return 0;
 }
@@ -54,16 +53,18 @@ int CTCPPort::Open() {
 }
 
 void CTCPPort::StartAttempt() {
+    ++m_attempts;
     Close();
     m_socket.SetConnecting(false);
     if (!m_socket.Create(0, SOCK_STREAM, CAsyncSocket::kAllEvents, nullptr)) return;
     const int noDelay = 1;
     m_socket.SetSockOpt(TCP_NODELAY, &noDelay, sizeof(noDelay), IPPROTO_TCP);
-    if (!m_haveAddress) return;  // a name that does not resolve: no attempt, nothing reported
     // Marked before connecting: the outcome may be reported on the
-    // notification thread before connect returns here.
+    // notification thread before connect returns here. The name is looked up
+    // again each time, so a tool that came back under a new address is found;
+    // one that does not resolve makes no attempt and reports nothing.
     m_socket.SetConnecting(true);
-    if (m_socket.Connect(m_address)) {
+    if (m_socket.Connect(m_hostName, m_portNumber)) {
         m_socket.SetConnecting(false);
         Trace("TCP port %s:%u connected.\n", NarrowHost(m_hostName).c_str(), m_portNumber);
     } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
@@ -71,6 +72,11 @@ void CTCPPort::StartAttempt() {
     } else {
         m_socket.SetConnecting(false);
     }
+}
+
+unsigned int CTCPPort::GetAttemptCount() {
+    VX_MANAGE_STATE();
+    return m_attempts;
 }
 
 bool CTCPPort::IsConnecting() {

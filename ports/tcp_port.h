@@ -22,11 +22,14 @@ public:
     // Stores host (dotted IPv4 address or name) and port, drops the previous
     // connection and starts connecting. Always 0.
     int Open(const wchar_t* host, unsigned int port);
-    // Connects again to the stored host and port, to the address found when
-    // the host was given (no new name lookup). Always 0.
+    // Connects again to the stored host and port, looking the name up again.
+    // Always 0.
     int Open();
     // A connection attempt is under way and has not reported its outcome.
     bool IsConnecting();
+    // How many attempts were started (by Open, or by a Write that found the
+    // connection lost), a name that did not resolve included.
+    unsigned int GetAttemptCount();
     // Empties the buffer; a connected socket is closed and stops counting as open.
     void Close();
     bool IsOpen();
@@ -50,10 +53,8 @@ protected:
     unsigned int m_portNumber;
 
 private:
-    // Drops the previous connection and starts connecting to m_address.
+    // Drops the previous connection and starts connecting to the stored host.
     void StartAttempt();
 
-    // The host's address, looked up once when the host is given.
-    sockaddr_in m_address;
-    bool m_haveAddress;
+    volatile unsigned int m_attempts;
 };

@@ -2,6 +2,8 @@
 // hand through a fake port, with the tick source under the test's control
 // (the time limit, the keep-alive after 25 s of idle link, reply parts walked
 // in key order); and host threads queueing as the worker decides to sleep.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,8 +14,10 @@
 
 #include "engine/log_file.h"
 #include "engine/robot_tool.h"
+#include "engine/tcp_transport.h"
 #include "engine/tick_source.h"
 #include "protocol/command_frame.h"
+#include "support/loopback.h"
 
 // The library calls ResetEvent through this program's import table.
 #ifdef _WIN64
@@ -176,6 +180,42 @@ TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     std::getline(std::ifstream(log, std::ios::binary), text, '\0');
     EXPECT_EQ(text.rfind("Issuing Local:be71\r\n****Abandoning \"be71\"\r\nIssuing Local:be71\r\n", 0), 0u) << text;
     std::remove(log.c_str());
+}
+
+// A write that finds the connection lost starts an attempt of its own. The
+// link counts the 30 s an attempt may take from that write, not from its own
+// last attempt, and starts no other while it runs; it then connects.
+TEST_F(Engine, AnAttemptAWriteStartedRunsItsFullTimeAndConnects) {
+    int number = -1;
+    SOCKET listener = vxt::Listen(number);
+    ASSERT_NE(listener, INVALID_SOCKET);
+    CTCPPort port;
+    auto dispatchUntilOpen = [&] {
+        for (DWORD start = GetTickCount(); !port.IsOpen() && GetTickCount() - start < 5000; Sleep(2)) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        }
+        return port.IsOpen();
+    };
+    port.Open(L"127.0.0.1", static_cast<unsigned>(number));
+    ASSERT_TRUE(dispatchUntilOpen());
+    g_now = 0;
+    TcpTransport link(&port);
+    SOCKET peer = accept(listener, nullptr, nullptr);
+    const LINGER reset = {1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    closesocket(peer);  // reset; undispatched, the close leaves the port counting as open
+    g_now = 31000;
+    for (int i = 0; i < 100 && port.GetAttemptCount() == 1; ++i) port.Write("x", 1);
+    ASSERT_EQ(port.GetAttemptCount(), 2u);
+    EXPECT_FALSE(link.AcceptsSending());
+    g_now = 31000 + TcpTransport::kPendingLimitMs - 1;
+    EXPECT_FALSE(link.AcceptsSending());
+    EXPECT_EQ(port.GetAttemptCount(), 2u);
+    ASSERT_TRUE(dispatchUntilOpen());
+    EXPECT_TRUE(link.AcceptsSending());
+    EXPECT_EQ(port.GetAttemptCount(), 2u);
+    closesocket(listener);
 }
 
 TEST(CommandRecord, PartsWalkInKeyOrderNegativeFirstAndAKeyIsStoredOnce) {

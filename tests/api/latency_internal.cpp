@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -17,27 +18,45 @@
 #include "api/attach_exports.h"
 #include "api/command_exports.h"
 #include "api/download_exports.h"
+#include "api/ftdi_exports.h"
 #include "api/lifecycle_exports.h"
+#include "common/com_error.h"
 #include "engine/robot_tool.h"
 #include "engine/tick_source.h"
+#include "ports/serial_list_exports.h"
 #include "framework/loader_lock.h"
 #include "protocol/crc16.h"
 #include "support/loopback.h"
 
 // The replacements pair malloc with free; GCC cannot see that through them.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-static thread_local long t_allocationsLeft = -1;  // allocations before one fails; -1: none fails
+static thread_local long t_allocationsLeft = -1;  // this thread's allocations before one fails; -1: none fails
+static thread_local bool t_failed = false;        // that one has failed
+static std::atomic<long> g_live{0};               // blocks allocated and not freed, every thread
 void* operator new(size_t size) {
-    if (t_allocationsLeft == 0) throw std::bad_alloc();
+    if (t_allocationsLeft == 0) {
+        t_allocationsLeft = -1;
+        t_failed = true;
+        throw std::bad_alloc();
+    }
     if (t_allocationsLeft > 0) --t_allocationsLeft;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+    void* p = std::malloc(size ? size : 1);
+    if (!p) throw std::bad_alloc();
+    ++g_live;
+    return p;
 }
 void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    try { return operator new(size); } catch (const std::bad_alloc&) { return nullptr; }
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
+void operator delete(void* p) noexcept {
+    if (p) --g_live;
+    std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -157,34 +176,159 @@ TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
     ReleaseTcpPort(other);
 }
 
-// True when call raised with the n-th allocation from now failing.
-template <typename Call>
-bool RaisesWhenAllocationFails(long n, Call call) {
-    t_allocationsLeft = n;
-    bool raised = false;
-    try { call(); } catch (...) { raised = true; }
-    t_allocationsLeft = -1;
-    return raised;
+// One export call with each of the calling thread's allocations failing in
+// turn (the n-th, n = 0, 1, ... until a call no longer reaches it): it ends in
+// a result of its own or raises _com_error (E_OUTOFMEMORY), nothing else, and
+// a call that failed and gave nothing (0, null, raised) keeps no memory.
+struct Call {
+    const char* name;
+    std::function<intptr_t()> run;
+    std::function<bool(intptr_t)> allowed;
+    std::function<void(intptr_t)> undo;  // after a call that made something
+    bool alone = true;                    // no other thread allocates meanwhile
+    bool issues = false;  // some failures raise (text or log line); the call that gets through gives an ID
+};
+
+void Sweep(const Call& call) {
+    bool anyRaised = false;
+    for (long n = 0; n < 2000; ++n) {
+        const long before = g_live;
+        t_failed = false;
+        t_allocationsLeft = n;
+        intptr_t result = 0;
+        bool raised = false;
+        long after = -1;
+        try {
+            result = call.run();
+        } catch (const _com_error& e) {
+            raised = true;
+            EXPECT_EQ(e.Error(), E_OUTOFMEMORY) << call.name << ", allocation " << n;
+        } catch (...) {
+            raised = true;
+            after = g_live;
+            ADD_FAILURE() << call.name << " let an exception out, allocation " << n;
+        }
+        t_allocationsLeft = -1;
+        if (after < 0) after = g_live;
+        const bool failed = t_failed;
+        anyRaised = anyRaised || raised;
+        if (!raised) {
+            EXPECT_TRUE(call.allowed(result)) << call.name << " gave " << result << ", allocation " << n;
+        }
+        if (call.alone && failed && (raised || result == 0)) {
+            EXPECT_LE(after, before) << call.name << " kept memory, allocation " << n;
+        }
+        if (!raised && result && call.undo) call.undo(result);
+        if (failed) continue;
+        EXPECT_TRUE(!call.issues || (anyRaised && result > 0)) << call.name << " gave " << result;
+        return;
+    }
+    ADD_FAILURE() << call.name << " never got through";
 }
 
-TEST(Latency, RunningOutOfMemoryGivesNoRobotNoLogNoCommandAndRaisesNothing) {
-    for (long n = 0;; ++n) {
-        RobotHandle robot = nullptr;
-        EXPECT_FALSE(RaisesWhenAllocationFails(n, [&] { robot = ROBOT_Create(); })) << "allocation " << n;
-        if (!robot) continue;
-        for (long m = 0; m < 8; ++m) {
-            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { ROBOT_StartLogging(robot, "latency_internal.log"); }));
-            long id = -1;
-            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { id = ROBOT_SendCommand(robot, L"a1b2c3d4"); }));
-            EXPECT_NE(id, -1);
-            PortHandle port = nullptr;  // not attached (no wait): released by the host
-            EXPECT_FALSE(RaisesWhenAllocationFails(m, [&] { port = ROBOT_AttachTcpPort(robot, L"127.0.0.1", 1, 0); }));
-            if (port) ReleaseTcpPort(port);
-        }
-        ROBOT_Destroy(robot);
-        if (n > 64) break;  // well past the allocations of ROBOT_Create
-    }
-    DeleteFileA("latency_internal.log");
+std::function<bool(intptr_t)> In(intptr_t low, intptr_t high) {
+    return [=](intptr_t r) { return r >= low && r <= high; };
+}
+
+intptr_t Ptr(const void* handle) { return reinterpret_cast<intptr_t>(handle); }
+
+struct Held {  // an array the host holds
+    ~Held() { if (array) SafeArrayDestroy(array); }
+    SAFEARRAY** out() { return &array; }
+    SAFEARRAY* array = nullptr;
+};
+
+TEST(OutOfMemory, EveryExportEndsInAResultOfItsOwnWhicheverAllocationFails) {
+    PollWait wait(5);
+    Link link;
+    ASSERT_NE(link.port, nullptr);
+    RobotHandle robot = link.robot, other = ROBOT_Create();
+    const std::string log = "latency_internal.log";
+    Held reply, bytes, pages;
+    bytes.array = SafeArrayCreateVector(VT_UI1, 0, 2);
+    LONG second[2] = {0, 1}, one = 1;
+    SafeArrayPutElement(bytes.array, &second[1], &one);
+    SAFEARRAYBOUND bounds[2] = {{1, 0}, {2, 0}};
+    pages.array = SafeArrayCreate(VT_I4, 2, bounds);  // row 0: page 0, one page
+    SafeArrayPutElement(pages.array, second, &one);
+    const long done = ROBOT_SendCommand(robot, L"a1b2c3d4");
+    ASSERT_EQ(ROBOT_WaitReplyBytes(robot, done, 5000, reply.out()), 12);
+    int acceptPort = -1;
+    SOCKET acceptor = vxt::Listen(acceptPort);
+    u_long nonBlocking = 1;
+    ioctlsocket(acceptor, FIONBIO, &nonBlocking);
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim").c_str());
+    const std::function<bool(intptr_t)> any = In(INTPTR_MIN, INTPTR_MAX), none = In(0, 0), id = In(0, INTPTR_MAX),
+                                        set = [](intptr_t r) { return r != 0; };
+    const wchar_t* const sim = L"Vornex Sim Tool";
+    const auto renew = [&](BOOL(__stdcall * release)(PortHandle)) {  // other and the port it was given go
+        return [&, release](intptr_t port) {
+            ROBOT_Destroy(other);
+            release(reinterpret_cast<PortHandle>(port));
+            other = ROBOT_Create();
+        };
+    };
+    CFTDIPort device;  // opened once the attaches are done
+    Sweep({"download", [&] {
+               Held out;
+               return ROBOT_ReadToolMemorySA(robot, pages.out(), 38400, 2000, 1, out.out());
+           }, In(0, 1), nullptr, false});  // the worker files the pages meanwhile
+    ROBOT_StopPolling(robot);  // from here this thread alone allocates
+    const Call calls[] = {
+        {"create", [] { return Ptr(ROBOT_Create()); }, any,
+         [](intptr_t r) { ROBOT_Destroy(reinterpret_cast<RobotHandle>(r)); }},
+        {"destroy", [&] { return ROBOT_Destroy(other); }, In(1, 1), [&](intptr_t) { other = ROBOT_Create(); }},
+        {"write to port", [&] { return ROBOT_WriteToPort(robot, bytes.out(), 0); }, In(-1, 1), nullptr},
+        {"send text unlogged", [&] { return ROBOT_SendCommand(robot, L"a1b2c3d4"); }, id, nullptr, true, true},
+        {"start logging", [&] { return ROBOT_StartLogging(robot, log.c_str()), 1; }, any, nullptr},
+        {"send text", [&] { return ROBOT_SendCommand(robot, L"a1b2c3d4"); }, id, nullptr, true, true},
+        {"send bytes", [&] { return ROBOT_SendCommandBytes(robot, bytes.out(), 0); }, id, nullptr, true, true},
+        {"tool info", [&] { return ROBOT_GetToolInfo(robot); }, id, nullptr, true, true},
+        {"page read", [&] { return ROBOT_ReadFlashPages(robot, 0, 2, 38400, 1, L"AB"); }, id, nullptr, true, true},
+        {"wait", [&] { return Ptr(ROBOT_WaitReply(robot, done, 0)); }, set, nullptr},
+        {"wait unfinished", [&] { return Ptr(ROBOT_WaitReply(robot, 0x7FFFFFF0, 0)); }, none, nullptr},
+        {"wait bytes", [&] { return ROBOT_WaitReplyBytes(robot, done, 1000, reply.out()); }, In(12, 12), nullptr},
+        {"wait bytes unfinished", [&] { return ROBOT_WaitReplyBytes(robot, 0x7FFFFFF1, 1, reply.out()); }, none, nullptr},
+        {"reply bytes", [&] { return ROBOT_GetReplyBytes(robot, done, reply.out()); }, In(12, 12), nullptr},
+        {"delete", [&] { return ROBOT_DeleteReply(robot, done); }, In(1, 1), nullptr},
+        {"attach tcp", [&] {
+             for (SOCKET s; (s = accept(acceptor, nullptr, nullptr)) != INVALID_SOCKET;) closesocket(s);
+             return Ptr(ROBOT_AttachTcpPort(other, L"127.0.0.1", acceptPort, 5000));
+         }, any, renew(ReleaseTcpPort)},
+        {"attach com", [&] { return Ptr(ROBOT_AttachSerialPort(other, 250)); }, none, nullptr},
+        {"attach ftdi", [&] { return Ptr(ROBOT_AttachFTDIDevice(other, sim)); }, any, renew(ReleaseFTDIDevice)},
+        {"attach ftdi by location", [&] { return Ptr(ROBOT_AttachFTDIDeviceByLoc(other, 0x1011)); }, any, renew(ReleaseFTDIDevice)},
+        {"attach ftdi by index", [&] { return Ptr(ROBOT_AttachFTDIDeviceByIndex(other, 0)); }, any, renew(ReleaseFTDIDevice)},
+        {"ftdi strings", [&] { return FTDI_GetDeviceStrings(reply.out()); }, any, nullptr},
+        {"ftdi enumerate", [&] {
+             Held a, b, c, d, e;
+             return FTDI_Enumerate(a.out(), b.out(), c.out(), d.out(), e.out());
+         }, any, nullptr},
+    };
+    for (const Call& call : calls) Sweep(call);
+    ASSERT_TRUE(OpenFTDIDevice(device, sim));
+    PortHandle ftdi = &device;
+    const Call devices[] = {
+        {"open ftdi", [&] { return OpenFTDIDevice(device, sim); }, any, nullptr},
+        {"ftdi baud", [&] { return SetFTDIBaud(ftdi, 115200); }, any, nullptr},
+        {"ftdi latency", [&] { return SetFTDILatency(ftdi, 2); }, any, nullptr},
+        {"ftdi usb", [&] { return SetFTDIUSBParameters(ftdi, 4096, 4096); }, any, nullptr},
+        {"ftdi location", [&] { return FTDI_GetLocID(ftdi); }, any, nullptr},
+        {"ftdi reset", [&] { return FTDI_ResetDevice(ftdi); }, any, nullptr},
+        {"ftdi version", [] { return FTDI_GetLibraryVersion(); }, any, nullptr},
+        {"ftdi driver", [] { return FTDI_GetDriverStatus(); }, any, nullptr},
+        {"port count", [] { return GetPortCount(); }, any, nullptr},
+        {"port text", [] { return Ptr(GetPortDescription(1)); }, set,
+         [](intptr_t r) { SysFreeString(reinterpret_cast<BSTR>(r)); }},
+        {"port number", [] { return GetPortNumber(1); }, any, nullptr},
+    };
+    for (const Call& call : devices) Sweep(call);
+    ROBOT_Destroy(other);
+    closesocket(acceptor);
+    SetDllDirectoryW(nullptr);
+    DeleteFileA(log.c_str());
 }
 
 }  // namespace
