@@ -93,8 +93,7 @@ std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t
 
 HWND ProgressWindow() { return FindWindowW(L"#32770", L"Download in Progress"); }
 
-// Runs a job from inside the download's message dispatch, as a host's timer
-// would: while a request is in progress, before the download can see it end.
+// Runs a job inside the download's message dispatch, as a host's timer would.
 std::function<void()> g_job;
 void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD) { KillTimer(nullptr, timer), g_job(); }
 struct DuringDownload {
