@@ -1,8 +1,9 @@
 // The progress window driven directly with the engine's clock in the test's
-// hand, for what a real download cannot show on time: when the estimate's
-// clock starts, that refreshes closer than 200 ms only dispatch messages, and
-// that a window without its record, or no window, changes nothing but the
-// cancel flag.
+// hand, for what a real download cannot show without relying on the
+// machine's speed: when the estimate's clock starts and which rate it is
+// held against, the cancel notice, that refreshes closer than 200 ms only
+// dispatch messages, and that a window without its record, or no window,
+// changes nothing but the cancel flag.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -47,29 +48,31 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     DownloadProgress progress = {7, 57, 0, 0, false, 38400};
     HWND window = CreateProgressWindow(progress);
     ASSERT_NE(window, nullptr) << "no display?";
-    UpdateDownloadProgress(window, 0);
+    UpdateDownloadProgress(window, 0);  // the first poll, at 50000
     PBRANGE range = {};
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
-    EXPECT_EQ(range.iLow, 7);
-    EXPECT_EQ(range.iHigh, 57);
+    EXPECT_EQ(std::make_pair(range.iLow, range.iHigh), std::make_pair(7, 57));
     EXPECT_EQ(Position(window), 7);
-    EXPECT_EQ(progress.m_startTick, 50000u);
-    EXPECT_EQ(progress.m_lastUpdate, 49900u);
-    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"");  // 100 ms "ago": not due
-
-    g_now += 1000;
-    UpdateDownloadProgress(window, 17);
-    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 10 of 50");
+    // Every poll dispatches; the texts change only more than 200 ms after
+    // the last refresh, and the first poll counts as one 100 ms before it.
     PostMessageW(counter, WM_APP, 0, 0);
-    g_now += 150;
-    UpdateDownloadProgress(window, 27);
+    g_now += 100;
+    UpdateDownloadProgress(window, 9);
     EXPECT_EQ(g_dispatched, 1);
-    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 10 of 50");
-    EXPECT_EQ(Position(window), 17);
-    g_now += 51;
+    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"");
+    EXPECT_EQ(Position(window), 7);
+    g_now += 1;
     UpdateDownloadProgress(window, 27);
     EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 20 of 50");
     EXPECT_EQ(Position(window), 27);
+    // The estimate's clock started at the first poll, and the link rate of
+    // the record sets the plausible page rate: 7.5 pages/s at 38400.
+    g_now = 55000;
+    UpdateDownloadProgress(window, 47);
+    EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"");  // 8 pages/s, but not yet past 5 s
+    g_now = 55201;
+    UpdateDownloadProgress(window, 47);
+    EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"Estimated time remaining: less than 1 minute");
 
     // Without its record the window neither dispatches, shows, nor cancels.
     SetWindowLongPtrW(window, DWLP_USER, 0);
@@ -77,13 +80,19 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     g_now += 1000;
     UpdateDownloadProgress(window, 37);
     EXPECT_EQ(g_dispatched, 1);
-    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 20 of 50");
+    EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 40 of 50");
     EXPECT_EQ(DownloadDialogProc(window, WM_COMMAND, IDCANCEL, 0), FALSE);
     EXPECT_FALSE(progress.m_cancel);
+    // With it, the Cancel button shows its notice at the next refresh.
+    SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&progress));
+    SendDlgItemMessageW(window, IDCANCEL, BM_CLICK, 0, 0);
+    UpdateDownloadProgress(window, 57);
+    EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"Waiting to opportunity to cancel...");
     RemoveProgressWindow(window);
     EXPECT_FALSE(IsWindow(window));
 
     // Without a window (no display) the record still counts and cancels.
+    progress.m_cancel = false;
     PostQuitMessage(0);
     AdvanceDownloadProgress(progress, nullptr, 40);
     EXPECT_TRUE(progress.m_cancel);
