@@ -24,7 +24,7 @@ struct Robot : CRobotTool { using CRobotTool::Transmit; };
 const std::vector<unsigned char> kKeepAlive = EncodeCommand(L"be71", 4, false, false);
 
 bool PumpUntil(const std::function<bool()>& cond) {
-    for (DWORD start = GetTickCount(); !cond() && GetTickCount() - start < 5000; Sleep(2))
+    for (DWORD start = GetTickCount(); !cond() && GetTickCount() - start < 10000; Sleep(2))
         for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
     return cond();
 }

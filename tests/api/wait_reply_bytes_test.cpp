@@ -14,6 +14,7 @@ INSTANTIATE_TEST_SUITE_P(ComAndFtdi, WaitOffTcp, ::testing::Values(PortKind::Com
 TEST_P(WaitOffTcp, WaitsForTheWholePageReadAndLeavesTheMessagesQueued) {
     Rig rig(GetParam());
     ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 5000);  // no page comes late on a busy machine
     ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 7, 0));
     PostQuitMessage(0);
     const long id = ROBOT_ReadFlashPages(rig.robot(), 0x20, 3, 38400, 1, nullptr);
