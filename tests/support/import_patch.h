@@ -1,11 +1,9 @@
 #pragma once
-// Puts a stand-in into one of this program's import slots while it lives, so
-// that code linked into the program (the static core too) calls it instead
-// of the system's function: for failures a test cannot make otherwise.
+// Puts a stand-in into one of this program's import slots while it lives: code
+// linked in (the static core too) calls it, for failures a test cannot make.
 #include <windows.h>
 
-// mingw's name of an import slot; on i686 it carries the stdcall decoration
-// (the bytes of arguments).
+// mingw's name of an import slot (on i686 with the stdcall decoration).
 #ifdef _WIN64
 #define VX_IMPORT_SLOT(name, bytes) "__imp_" #name
 #else
