@@ -268,7 +268,7 @@ void WriteLatencyCsv(const std::vector<Kind>& kinds, const std::string& path) {
     for (auto& c : columns) std::sort(c.begin(), c.end());
     for (int i = 0; i <= 200; ++i) {
         std::fprintf(f, "%.3f", i / 200.0);
-        for (const auto& c : columns) std::fprintf(f, ",%.4f", Quantile(c, i / 200.0));
+        for (const auto& c : columns) std::fprintf(f, ",%.4f", QuantileOfSorted(c, i / 200.0));
         std::fprintf(f, "\n");
     }
     std::fclose(f);

@@ -6,12 +6,16 @@
 
 namespace bench {
 
-// The q-quantile (0..1) of values by the nearest rank; 0 when empty.
+// The q-quantile (0..1) of sorted values by the nearest rank; 0 when empty.
+inline double QuantileOfSorted(const std::vector<double>& sorted, double q) {
+    if (sorted.empty()) return 0;
+    const double rank = q * static_cast<double>(sorted.size() - 1) + 0.5;
+    return sorted[std::min(sorted.size() - 1, static_cast<size_t>(rank))];
+}
+
 inline double Quantile(std::vector<double> values, double q) {
-    if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    const double rank = q * static_cast<double>(values.size() - 1) + 0.5;
-    return values[std::min(values.size() - 1, static_cast<size_t>(rank))];
+    return QuantileOfSorted(values, q);
 }
 
 inline double Median(const std::vector<double>& values) { return Quantile(values, 0.5); }
