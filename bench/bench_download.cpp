@@ -5,8 +5,9 @@
 // that follows the robot's log and the device's count of frames delivered, so
 // each is good to about a millisecond. Prints figures only.
 //
-// Usage: bench_download [--pages N]   pages at 230400 (1536 by default); the
-// slower rates get their share, so that each rate runs about as long.
+// Usage: bench_download [--pages N] [--csv FILE]   pages at 230400 (1536 by
+// default); the slower rates get their share, so that each rate runs about as
+// long. FILE receives the throughput of each rate beside its wire limit.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -81,8 +82,13 @@ double Nth(const std::vector<Stamp>& stamps, const std::string& prefix, int n) {
 
 int main(int argc, char** argv) {
     long fastest = 1536;
-    for (int i = 1; i + 1 < argc; i += 2)
+    const char* csvPath = nullptr;
+    for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--pages")) fastest = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--csv")) csvPath = argv[i + 1];
+    }
+    FILE* csv = csvPath ? std::fopen(csvPath, "w") : nullptr;
+    if (csv) std::fprintf(csv, "rate,pages,seconds,pages per s,wire limit pages per s\n");
 
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -143,6 +149,7 @@ int main(int argc, char** argv) {
             ++gaps;
         }
         const double perSecond = rows > 0 ? rows / seconds : 0;
+        if (csv) std::fprintf(csv, "%ld,%ld,%.3f,%.2f,%.2f\n", rate, rows, seconds, perSecond, rate / 10.0 / 272.0);
         std::printf("| %ld | %ld | %.2f | %.1f | %.1f%% |", rate, rows, seconds, perSecond,
                     100.0 * perSecond / (rate / 10.0 / 272.0));
         if (gaps > 0)
@@ -162,6 +169,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::printf("\nThe first page's step includes its own time on the wire (2720 bits at the rate).\n");
+    if (csv) std::fclose(csv);
     ROBOT_StopPolling(robot);
     ROBOT_Destroy(robot);
     ReleaseFTDIDevice(port);
