@@ -1,8 +1,8 @@
 #!/bin/sh
 # The release packages: BUILD/vornex-VERSION-win32.zip and -win64.zip, each
 # with the DLL and its module-definition file, the C header, the VB module,
-# vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
-# that it never shadows a real one) and the user guide. The version is the
+# the Node.js binding, vornexctl, vornex-sim, the simulated Ftd2xx.dll in a
+# folder of its own (so that it never shadows a real one) and the user guide. The version is the
 # one cmake/version.cmake gives the DLL's version block.
 # Usage: make-dist.sh BUILD_ROOT
 set -eu
@@ -36,6 +36,11 @@ package() {
   put "$src/include/vornex.h" "$stage/include/vornex.h"
   put "$src/bindings/vornex.bas" "$stage/bindings/vornex.bas"
   put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
+  # The Node.js binding without its tests (koffi comes from npm).
+  mkdir -p "$stage/bindings/node"
+  for f in package.json index.js index.d.ts example.js README.md; do
+    put "$src/bindings/node/$f" "$stage/bindings/node/$f"
+  done
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
