@@ -107,6 +107,15 @@ test('a page read is a reply of several parts, also waited for without blocking'
   assert.ok(ticks > 0, 'the event loop ran while waiting');
   assert.deepStrictEqual(pageNumbers(parts), [0x10, 0x11, 0x12]);
   assert.ok(parts.every((p) => p.length === 272));
+  assert.deepStrictEqual(pageNumbers(robot.waitReply(id, 1000)), [0x10, 0x11, 0x12]);
+  // Only the binding's timer dispatches the socket's messages here.
+  const echo = robot.send('BE0A0B0C');
+  let got = null;
+  for (let i = 0; i < 500 && got === null; i++) {
+    await sleep(10);
+    got = robot.getReply(echo);
+  }
+  assert.ok(got && got.includes(Buffer.from([0xbe, 0x0a, 0x0b, 0x0c])), 'no reply between calls');
   // The raw export sees the same record.
   const ref = [null];
   assert.equal(lib.exports.ROBOT_GetReplyBytes(robot.handle, id, ref), 272);
