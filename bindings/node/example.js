@@ -35,7 +35,10 @@ async function main() {
   console.log('COM ports:');
   for (const p of lib.comPorts()) console.log(`  COM${p.number}  ${p.description}`);
   console.log('FTDI devices:');
-  for (const d of lib.ftdiDevices()) {
+  // Without Ftd2xx.dll every FTDI call would show the library's message box.
+  const devices = lib.ftdiPresent() ? lib.ftdiDevices() : null;
+  if (!devices) console.log('  none: no Ftd2xx.dll (the FTDI driver) on the DLL search path');
+  for (const d of devices || []) {
     console.log(`  #${d.index}  location 0x${d.location.toString(16)}  COM${d.comPort}  ${d.serial}  ${d.description}`);
   }
 

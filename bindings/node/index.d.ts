@@ -115,6 +115,7 @@ export interface Vornex {
   comPorts(): ComPort[];
   ftdiDevices(): FtdiDevice[];
   ftdiDeviceStrings(): string[];
+  ftdiPresent(): boolean;
   ftdiLibraryVersion(): number;
   ftdiDriverStatus(): number;
   pumpMessages(): number;

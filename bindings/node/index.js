@@ -311,6 +311,16 @@ function load(dllPath, options = {}) {
       location: location[i] >>> 0,
     }));
   }
+  // Whether Ftd2xx.dll can be loaded: without it every FTDI export shows the
+  // library's modal message box.
+  function ftdiPresent() {
+    try {
+      held.push(koffi.load('Ftd2xx.dll'));
+      return true;
+    } catch (e) {
+      return false;
+    }
+  }
   function ftdiDeviceStrings() {
     const out = [null];
     return x.FTDI_GetDeviceStrings(out) > 0 ? takeStrings(adopt(out[0])) : [];
@@ -518,6 +528,7 @@ function load(dllPath, options = {}) {
     comPorts,
     ftdiDevices,
     ftdiDeviceStrings,
+    ftdiPresent,
     ftdiLibraryVersion: () => x.FTDI_GetLibraryVersion(),
     ftdiDriverStatus: () => x.FTDI_GetDriverStatus(),
     pumpMessages,
