@@ -173,6 +173,13 @@ test('a download cancelled from its progress window', async () => {
 
 test('raw exports by their plain names, and nothing left behind', () => {
   const x = lib.exports;
+  const lists = path.join(__dirname, '..', '..', '..', 'resources', 'exports');
+  for (const file of fs.readdirSync(lists)) {
+    for (const line of fs.readFileSync(path.join(lists, file), 'latin1').split('\n')) {
+      const plain = line.trim().split(/\s+/)[0];
+      if (plain && plain !== '-' && !plain.startsWith('#')) assert.equal(typeof x[plain], 'function', plain);
+    }
+  }
   const robot = x.ROBOT_Create();
   const port = x.ROBOT_AttachTcpPort(robot, '127.0.0.1', simPort, 5000);
   assert.ok(robot && port);
