@@ -538,4 +538,4 @@ function load(dllPath, options = {}) {
   };
 }
 
-module.exports = { load, VornexError };
+module.exports = { load, VornexError, PROTOTYPES, CDECL_PROTOTYPES };

@@ -180,6 +180,14 @@ test('raw exports by their plain names, and nothing left behind', () => {
       if (plain && plain !== '-' && !plain.startsWith('#')) assert.equal(typeof x[plain], 'function', plain);
     }
   }
+  // 32 bit: a stdcall export's @N is 4 bytes an argument (koffi's calls
+  // would survive a wrong count, so only the export table tells).
+  const def = fs.readFileSync(path.join(bin, '..', 'vornex.def'), 'latin1');
+  for (const p of process.arch === 'ia32' ? vornex.PROTOTYPES.concat(vornex.CDECL_PROTOTYPES) : []) {
+    const [, name, args] = /(\w+)\((.*)\)/.exec(p);
+    const bytes = new RegExp(`^\\s*${name}(@\\d+)? `, 'm').exec(def)[1];
+    assert.equal(bytes, vornex.PROTOTYPES.includes(p) ? `@${args ? args.split(',').length * 4 : 0}` : undefined, p);
+  }
   const robot = x.ROBOT_Create();
   const port = x.ROBOT_AttachTcpPort(robot, '127.0.0.1', simPort, 5000);
   assert.ok(robot && port);
