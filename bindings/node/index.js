@@ -104,7 +104,6 @@ function systemFunctions() {
     'uint32_t SafeArrayGetElemsize(void *array)',
     'int32_t SafeArrayGetLBound(void *array, uint32_t dim, _Out_ int32_t *bound)',
     'int32_t SafeArrayGetUBound(void *array, uint32_t dim, _Out_ int32_t *bound)',
-    'int32_t SafeArrayGetVartype(void *array, _Out_ uint16_t *vt)',
     'int32_t SafeArrayAccessData(void *array, _Out_ void **data)',
     'int32_t SafeArrayUnaccessData(void *array)',
     'uint32_t SysStringLen(void *text)',
@@ -158,8 +157,6 @@ function load(dllPath, options = {}) {
       sys.SafeArrayGetUBound(array, d, hi);
       counts.push(Math.max(0, hi[0] - lo[0] + 1));
     }
-    const vt = [0];
-    sys.SafeArrayGetVartype(array, vt);
     const size = counts.reduce((a, b) => a * b, 1) * sys.SafeArrayGetElemsize(array);
     const data = Buffer.alloc(size);
     const at = [null];
@@ -167,7 +164,7 @@ function load(dllPath, options = {}) {
       sys.RtlMoveMemory(data, at[0], size);
       sys.SafeArrayUnaccessData(array);
     }
-    return { vt: vt[0], counts, data };
+    return { counts, data };
   }
   // A byte vector (VT_UI1) of the bytes given, for an export to read.
   function bytesArray(bytes) {
