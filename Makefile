@@ -45,10 +45,12 @@ test: build
 	VX_ARCH=$(ARCH) sh scripts/run-tests $(BUILD)
 
 # Builds only what the demo runs: the DLL, vornexctl and vornex-sim.
+# HOST=node: the Node.js host (bindings/node/example.js) instead of vornexctl.
+DEMO_HOST = $(if $(filter command line,$(origin HOST)),$(HOST),c)
 demo:
 	@sh scripts/setup $(DEMO_ARCH) demo
-	$(MAKE) --no-print-directory build-$(DEMO_ARCH) TARGETS="--target vornexctl"
-	sh scripts/run-demo $(BUILD) $(DEMO_ARCH)
+	$(MAKE) --no-print-directory build-$(DEMO_ARCH) TARGETS="--target vornexctl $(if $(filter node,$(DEMO_HOST)),--target ftd2xx_sim)"
+	sh scripts/run-demo $(BUILD) $(DEMO_ARCH) $(DEMO_HOST)
 
 # Every fuzz target of the pure code for FUZZ_SECONDS each.
 fuzz: setup build-native

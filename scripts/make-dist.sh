@@ -1,13 +1,13 @@
 #!/bin/sh
 # The release packages: BUILD/vornex-VERSION-win32.zip and -win64.zip, each
 # with the DLL and its module-definition file, the C header, the VB module,
-# vornexctl, vornex-sim, the simulated Ftd2xx.dll in a folder of its own (so
-# that it never shadows a real one), the user guide and the changelog. The
-# version is the one cmake/version.cmake gives the DLL's version block, and
-# the changelog's newest entry must name it. The program files go out without
-# any symbols; their debug information stays in the build folder beside each
-# file (bin/vornex.dll.debug, ...), linked by name from the shipped file, for
-# reading crash reports.
+# the Node.js binding, vornexctl, vornex-sim, the simulated Ftd2xx.dll in a
+# folder of its own (so that it never shadows a real one), the reference, the
+# user guide and the changelog. The version is the one cmake/version.cmake
+# gives the DLL's version block, and the changelog's newest entry must name
+# it. The program files go out without any symbols; their debug information
+# stays in the build folder beside each file (bin/vornex.dll.debug, ...),
+# linked by name from the shipped file, for reading crash reports.
 # Usage: make-dist.sh BUILD_ROOT
 set -eu
 root=$(cd "$1" && pwd)
@@ -38,6 +38,11 @@ package() {
   put "$src/docs/REFERENCE.md" "$stage/REFERENCE.md"
   put "$src/docs/USER_GUIDE.md" "$stage/USER_GUIDE.md"
   put "$src/CHANGELOG.md" "$stage/CHANGELOG.md"
+  # The Node.js binding without its tests (koffi comes from npm).
+  mkdir -p "$stage/bindings/node"
+  for f in package.json index.js index.d.ts example.js README.md; do
+    put "$src/bindings/node/$f" "$stage/bindings/node/$f"
+  done
   [ "$missing" -eq 0 ] || { status=1; return; }
 
   # Every program file is built for the package's architecture; the
