@@ -167,6 +167,10 @@ std::vector<uint8_t> RecordBytes(CRobotCommand* record) {
     return std::vector<uint8_t>(data, data + record->GetReplySize());
 }
 
+bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle) {
+    return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
+}
+
 // ---- The scripted tool ----------------------------------------------------------------
 
 ScriptedTool::ScriptedTool() : m_listener(Listen(m_port)) {

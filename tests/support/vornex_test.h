@@ -67,6 +67,7 @@ std::vector<long> LongsOf(SAFEARRAY* array);
 std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed = false);  // as the library writes it
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);  // as a tool answers
 std::vector<uint8_t> RecordBytes(CRobotCommand* record);  // the part under the walk
+bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 
 // ---- The scripted tool ----------------------------------------------------------
 // A tool on loopback TCP that answers the n-th command frame it receives with
