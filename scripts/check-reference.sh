@@ -7,6 +7,9 @@
 # branch of bindings/vornex.bas, with its VB6 form (no PtrSafe, Long for
 # LongPtr) in the other branch; every plain name vornex.bas declares has its
 # VB line in its entry. Declarations are compared with whitespace normalised.
+# Every entry has a "Node:" block naming lib.exports.ENTRY; the robot.X,
+# lib.X and lib.arrays.X it names are members bindings/node/index.d.ts
+# declares (interfaces Robot, Vornex, Arrays), each lib.exports.X a plain name.
 # Usage: check-reference.sh [REFERENCE]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,7 +17,8 @@ src=$(cd "$here/.." && pwd)
 ref=${1:-$src/docs/REFERENCE.md}
 header=$src/include/vornex.h
 bas=$src/bindings/vornex.bas
-for f in "$ref" "$header" "$bas"; do
+dts=$src/bindings/node/index.d.ts
+for f in "$ref" "$header" "$bas" "$dts"; do
   [ -f "$f" ] || { echo "check-reference: $f not found"; exit 1; }
 done
 
@@ -24,6 +28,7 @@ done
   cat "$src"/resources/exports/*.txt | sed 's/^/L /'
   sed 's/^/H /' "$header"
   tr -d '\r' < "$bas" | sed 's/^/B /'
+  tr -d '\r' < "$dts" | sed 's/^/D /'
   tr -d '\r' < "$ref" | sed 's/^/R /'
 } | awk -v ref="$ref" '
 function norm(s) {
@@ -36,6 +41,21 @@ function norm(s) {
 function cname(s) { sub(/\(.*/, "", s); sub(/.*[ *&]/, "", s); return s }
 function vbname(s) { sub(/.*Declare (PtrSafe )?(Function|Sub) /, "", s); sub(/ .*/, "", s); return s }
 function fail(msg) { print "check-reference: " msg; bad = 1 }
+# The robot.X, lib.X, lib.arrays.X and lib.exports.X a line of a Node block names.
+function nodenames(s,   m, w, n) {
+  while (match(s, /[A-Za-z0-9_.]?(robot|lib)(\.[A-Za-z_][A-Za-z0-9_]*)+/)) {
+    m = substr(s, RSTART, RLENGTH); s = substr(s, RSTART + RLENGTH)
+    if (m !~ /^(robot|lib)\./) continue  # part of a longer name
+    n = split(m, w, "."); nnode++
+    if (w[1] == "robot") { if (!(("Robot." w[2]) in member)) fail(entry ": Node: robot." w[2] " is not declared in index.d.ts") }
+    else if (!(("Vornex." w[2]) in member)) fail(entry ": Node: lib." w[2] " is not declared in index.d.ts")
+    else if (w[2] == "arrays" && n > 2 && !(("Arrays." w[3]) in member)) fail(entry ": Node: lib.arrays." w[3] " is not declared in index.d.ts")
+    else if (w[2] == "exports" && n > 2) {
+      if (!(w[3] in plain)) fail(entry ": Node: lib.exports." w[3] " is no plain export")
+      noderaw[entry, w[3]] = 1
+    }
+  }
+}
 { role = substr($0, 1, 1); line = substr($0, 3) }
 
 role == "L" {
@@ -54,6 +74,16 @@ role == "H" {
   next
 }
 
+# index.d.ts: the members of each top-level interface, two spaces in.
+role == "D" {
+  if (line ~ /^export interface /) { iface = line; sub(/^export interface /, "", iface); sub(/[ {<].*/, "", iface); next }
+  if (line ~ /^}/) { iface = ""; next }
+  if (iface != "" && line ~ /^  (readonly )?[A-Za-z_][A-Za-z0-9_]*\??[(:]/) {
+    m = line; sub(/^  (readonly )?/, "", m); sub(/[?(:].*/, "", m); member[iface "." m] = 1; nmember++
+  }
+  next
+}
+
 role == "B" {
   if (bstmt != "") line = bstmt " " line
   if (line ~ /[ \t]_$/) { sub(/[ \t]_$/, "", line); bstmt = line; next }
@@ -69,12 +99,13 @@ role == "B" {
 }
 
 # The reference: "### NAME" opens an entry, "## " ends it; a fenced block right
-# after a line "C:", "C++:" or "VB:" holds declarations, any other fenced
-# block (an example, a "Node:" block) is skipped whole.
+# after a line "C:", "C++:" or "VB:" holds declarations, one after "Node:"
+# calls of the Node.js binding; any other fenced block (an example) is skipped.
 role == "R" {
   t = line; sub(/[ \t]+$/, "", t)
   if (inblock) {
     if (t ~ /^```/) { inblock = 0; if (stmt != "") fail(entry ": unfinished declaration: " stmt); stmt = ""; next }
+    if (kind == "Node") { nodenames(t); next }
     if (kind == "") next  # an example, or a block of another language
     if (kind == "VB") {
       if (stmt != "") t = stmt " " t
@@ -100,7 +131,7 @@ role == "R" {
   }
   if (t ~ /^```/) { inblock = 1; kind = pending; pending = ""; stmt = ""; next }
   pending = ""
-  if (t == "C:" || t == "C++:" || t == "VB:") { pending = substr(t, 1, length(t) - 1); next }
+  if (t == "C:" || t == "C++:" || t == "VB:" || t == "Node:") { pending = substr(t, 1, length(t) - 1); next }
   if (t ~ /^### /) {
     entry = t; sub(/^### +/, "", entry); gsub(/`/, "", entry); sub(/ .*/, "", entry)
     heading[entry]++; nentries++
@@ -113,6 +144,8 @@ role == "R" {
 
 END {
   if (inblock) fail("a declaration block is not closed")
+  if (!nmember) fail("no interface members read from index.d.ts")
+  for (e in heading) if (!((e, e) in noderaw)) fail(e ": no Node: block naming lib.exports." e)
   for (p in plain) {
     want = mainname[plain[p]]
     if (!(want in heading)) { if (p == want) fail(p " has no entry"); continue }
@@ -131,5 +164,5 @@ END {
   }
   for (n in ccount) if (!(n in plain)) fail(n " is in a C: block but is no plain export (C++ names go in a C++: block)")
   if (bad) exit 1
-  printf "check-reference: %s: %d plain names in %d entries; %d C/C++ and %d VB declarations agree with vornex.h and vornex.bas\n", ref, nplain, nentries, nc, nvb
+  printf "check-reference: %s: %d plain names in %d entries; %d C/C++ and %d VB declarations agree with vornex.h and vornex.bas; %d Node names with index.d.ts\n", ref, nplain, nentries, nc, nvb, nnode
 }'
