@@ -124,4 +124,9 @@ export interface Vornex {
   liveArrays(): number;
 }
 
-export function load(dllPath: string): Vornex;
+export interface LoadOptions {
+  /** An Ftd2xx.dll to load first and keep loaded while the library lives. */
+  ftd2xx?: string;
+}
+
+export function load(dllPath: string, options?: LoadOptions): Vornex;
