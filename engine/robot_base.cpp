@@ -12,7 +12,6 @@ CRobotBase::CRobotBase()
       m_tcpPort(nullptr),
       m_ftdiEvent(nullptr),
       m_workEvent(nullptr),
-      m_workSet(false),
       m_usbProductId(0x6001),
       m_usbVendorId(0x0403),
       m_awaitingReply(false),
@@ -49,8 +48,8 @@ int CRobotBase::Issue(CString text, eCommand kind, bool addressed, bool preFrame
         CLockHold hold(*this);
         m_pending.emplace_back(text, kind, addressed, preFramed);
         id = m_pending.back().GetID();
-        SignalWorkLocked();
     }
+    SetEvent(m_workEvent);
     return id;
 }
 
@@ -61,9 +60,9 @@ int CRobotBase::IssueLocal(CString text, eCommand kind) {
         CLockHold hold(*this);
         m_inFlight.emplace_back(text, kind);
         id = m_inFlight.back().GetID();
-        // Sent by the very next cycle, not after a poll wait.
-        SignalWorkLocked();
     }
+    // Sent by the very next cycle, not after a poll wait.
+    SetEvent(m_workEvent);
     return id;
 }
 
@@ -180,7 +179,7 @@ void CRobotBase::ClearPending() {
     // event again and is not left waiting for the next poll wait.
     CLockHold hold(*this);
     m_pending.clear();
-    ClearWorkLocked();
+    ResetEvent(m_workEvent);
 }
 
 void CRobotBase::CancelPending() {

@@ -97,20 +97,7 @@ public:
 
 protected:
     void Poll() override;
-    void WakeWorker() override {
-        CLockHold hold(*this);
-        SignalWorkLocked();
-    }
-    // Set and reset the work event only when it changes (with the lock
-    // held), so that a round trip costs one of each and an idle cycle none.
-    void SignalWorkLocked() {
-        if (!m_workSet) SetEvent(m_workEvent);
-        m_workSet = true;
-    }
-    void ClearWorkLocked() {
-        if (m_workSet) ResetEvent(m_workEvent);
-        m_workSet = false;
-    }
+    void WakeWorker() override { SetEvent(m_workEvent); }
     // Waits up to ms for port input or queued work; true when the attached
     // port holds unread bytes.
     virtual bool WaitForData(unsigned int ms);
@@ -128,7 +115,6 @@ protected:
     CTCPPort* m_tcpPort;
     HANDLE m_ftdiEvent;
     HANDLE m_workEvent;
-    bool m_workSet;
     uint32_t m_usbProductId;
     uint32_t m_usbVendorId;
     volatile bool m_awaitingReply;

@@ -108,7 +108,7 @@ void CRobotLink::Transmit(int elapsed) {
     // the same lock, so its command either is seen here or sets the event
     // after the reset, never before it.
     CLockHold hold(*this);
-    if (m_pending.empty() && m_inFlight.empty()) ClearWorkLocked();
+    if (m_pending.empty() && m_inFlight.empty()) ResetEvent(m_workEvent);
 }
 
 bool CRobotLink::ReadyToSend() {
@@ -139,7 +139,7 @@ void CRobotLink::SendHead(const HeadCommand& head) {
     m_currentCommand = head.kind;
     {
         CLockHold hold(*this);
-        if (m_inFlight.size() == 1 && m_pending.empty()) ClearWorkLocked();
+        if (m_inFlight.size() == 1 && m_pending.empty()) ResetEvent(m_workEvent);
     }
     m_awaitingReply = true;
     m_remaining = head.kind == eNoReply ? 0 : static_cast<int64_t>(m_timeout);

@@ -46,6 +46,14 @@ private:
     bool m_ran = false;
 };
 
+// Polls cond without dispatching this thread's messages, for at most 10 s.
+template <typename Cond>
+bool WaitUntilNoPump(Cond cond) {
+    for (const DWORD start = GetTickCount(); !cond(); Sleep(5))
+        if (GetTickCount() - start >= 10000) return cond();
+    return true;
+}
+
 enum class HostDoes { Destroy, ReleasePort, AttachAnother };
 
 class ReplyWaitOnTcp : public ::testing::TestWithParam<HostDoes> {};
@@ -126,6 +134,28 @@ TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesThe
         if (other) {
             EXPECT_EQ(ReleaseFTDIDevice(other), 1);
         }
+    }
+}
+
+// A window procedure that runs past the attach's deadline while the
+// connection completes: the connection was reported (its message is queued)
+// before the time ran out, so it counts.
+TEST(CarelessHost, TcpAttachCountsAConnectionReportedAsItsTimeRunsOut) {
+    vxsim::SimServer sim;
+    const int port = sim.ListenTcp();
+    ROBOT_HANDLE robot = ROBOT_Create();
+    const DWORD connectMs = 300;
+    const DWORD start = GetTickCount();
+    MessageAction action([&] {
+        EXPECT_TRUE(WaitUntilNoPump([&] { return sim.Connections() == 1 && HIWORD(GetQueueStatus(QS_POSTMESSAGE)); }));
+        while (GetTickCount() - start <= connectMs) Sleep(10);  // past the deadline, the report still queued
+    });
+    PORT_HANDLE attached = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(port), connectMs);
+    EXPECT_TRUE(action.Ran());
+    EXPECT_NE(attached, nullptr);
+    EXPECT_EQ(ROBOT_Destroy(robot), 1);
+    if (attached) {
+        EXPECT_EQ(ReleaseTcpPort(attached), 1);
     }
 }
 
