@@ -1,7 +1,5 @@
-// The FTDI exports on a machine without Ftd2xx.dll: this program run again
-// for this test alone, where nothing puts the simulated library on the
-// search path. Each call shows the binding's boxes and fails; the host's
-// arrays stay as they were and no device is attached.
+// The FTDI exports without Ftd2xx.dll: this program run again for this test alone, where nothing puts the
+// simulated library on the search path.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// ROBOT_WaitReplyBytes off TCP (COM, FTDI) waits for the whole reply, not its
-// first pages, and neither dispatches nor ends on the host's messages, a quit
-// message included; on TCP it does both (commands_test).
+// ROBOT_WaitReplyBytes off TCP waits for the whole reply, not its first pages,
+// and neither dispatches nor ends on the host's messages (on TCP: commands_test).
 #include <gtest/gtest.h>
 
 #include "support/vornex_test.h"
@@ -27,4 +26,7 @@ TEST_P(WaitOffTcp, WaitsForTheWholePageReadAndLeavesTheMessagesQueued) {
     MSG msg;
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE) && msg.wParam == 7) << "dispatched";
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    const long one = rig.Send(L"BE010203");  // one part: its bytes, at 0 ms too once it is there
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 5000, reply.out()), 12);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 0, reply.out()), 12);
 }
