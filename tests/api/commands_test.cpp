@@ -50,7 +50,7 @@ TEST(FirstCommand, IdIsOneAndIdsAreSharedByEveryRobot) {
     ROBOT_Destroy(a), ROBOT_Destroy(b);
 }
 
-TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBoundAndEachKind) {
+TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBoundAndUnreadableOnesRefused) {
     struct Case { VARTYPE type; LONG lower; std::vector<long> elements; std::vector<uint8_t> payload; };
     const Case cases[] = {
         {VT_UI1, 0, {0xBE, 0x01, 0x02, 0x03}, {0xBE, 0x01, 0x02, 0x03}},
@@ -70,13 +70,27 @@ TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBoundAndEachKind) {
         ASSERT_NE(record, nullptr);
         EXPECT_TRUE(record->GetCommand() == eStandard && !record->IsAddressed());
     }
+    // Unreadable arrays are refused and take no ID.
+    const long before = rig.Send(L"BE01");
+    ASSERT_EQ(Reply(before), ReplyFrame({0xBE, 0x01}));
+    const size_t commands = sim().CommandCount();
+    EXPECT_EQ(SendBytes(Matrix(VT_UI1, 2, 2, {}), 0), 0);
+    EXPECT_EQ(SendBytes(Vector(VT_R8, 0, {0xBE, 0x09}), 0), 0);
+    SAFEARRAY* none = nullptr;
+    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), &none, 0), 0);
+    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), nullptr, 0), 0);
+    EXPECT_TRUE(ROBOT_IsIdle(robot()));
+    const long after = rig.Send(L"BE01");
+    EXPECT_EQ(after, before + 1);
+    EXPECT_EQ(Reply(after), ReplyFrame({0xBE, 0x01}));
+    EXPECT_EQ(sim().CommandCount(), commands + 1);
 }
 
 TEST_F(Commands, PreFramedArraysAreSentUnchangedAndKindsAreTheCommandKind) {
     const std::vector<uint8_t> frame = FrameOf(kText);  // as the library frames kText (link_test)
     EXPECT_EQ(Reply(SendBytes(Bytes(frame), 0)), ReplyFrame(kPayload));
     EXPECT_EQ(sim().Received(), frame);  // not framed again
-    // Kind 0 is ordinary (ByteArrays...); others are the command's kind.
+    // Kind 0 is ordinary (the byte-array test); others are the command's kind.
     const long noReply = SendBytes(Bytes({0xBE, 0x71}), 1);  // kind 1 awaits nothing
     EXPECT_EQ(rig.Wait(noReply), -1);
     EXPECT_EQ(ROBOT_GetReply(robot(), noReply)->GetCommand(), eNoReply);
@@ -95,22 +109,6 @@ TEST_F(Commands, PreFramedArraysAreSentUnchangedAndKindsAreTheCommandKind) {
     EXPECT_TRUE(rig.WaitToolReceived(addressed));
     ASSERT_NE(rig.Wait(id), 0);
     EXPECT_TRUE(ROBOT_GetReply(robot(), id)->IsAddressed());
-}
-
-TEST_F(Commands, UnreadableArraysAreRefusedAndTakeNoId) {
-    const long before = rig.Send(L"BE01");
-    ASSERT_EQ(Reply(before), ReplyFrame({0xBE, 0x01}));
-    const size_t commands = sim().CommandCount();
-    EXPECT_EQ(SendBytes(Matrix(VT_UI1, 2, 2, {}), 0), 0);
-    EXPECT_EQ(SendBytes(Vector(VT_R8, 0, {0xBE, 0x09}), 0), 0);
-    SAFEARRAY* none = nullptr;
-    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), &none, 0), 0);
-    EXPECT_EQ(ROBOT_SendCommandBytes(robot(), nullptr, 0), 0);
-    EXPECT_TRUE(ROBOT_IsIdle(robot()));
-    const long after = rig.Send(L"BE01");
-    EXPECT_EQ(after, before + 1);
-    EXPECT_EQ(Reply(after), ReplyFrame({0xBE, 0x01}));
-    EXPECT_EQ(sim().CommandCount(), commands + 1);
 }
 
 TEST_F(Commands, WriteToPortSendsTheRightNumberOfBytesUnframedUnlessACommandIsAwaitedOrQueued) {
@@ -211,14 +209,23 @@ TEST_F(Commands, APageReadGivesOneMatrixColumnPerPageAndShortPartsArePadded) {
 }
 
 // (That it pumps the socket's messages, which only this thread dispatches, every RoundTrip shows.)
-TEST_F(Commands, WaitReplyBytesEndsOnTimeOrQuit) {
+TEST_F(Commands, WaitReplyBytesReturnsAtThePagesOfAReadInProgressAndEndsOnTimeOrQuit) {
+    ASSERT_TRUE(sim().AddFaults("be4d:droppage=2#1 be77:noreply"));
+    ROBOT_SetTimeout(robot(), 3000);
+    const long id = ROBOT_ReadFlashPages(robot(), 0x20, 3, 38400, 1, nullptr);
+    Array pages(Bytes({4}));
+    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), id, 20000, pages.out()), 0);
+    CRobotCommand* record = ROBOT_GetReply(robot(), id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_FALSE(record->IsAbandoned());  // back before the time limit
+    EXPECT_GE(record->GetReplyCount(), 1);
+    EXPECT_EQ(ROBOT_ReadFlashPages(robot(), 0, 1, 38400, 1, nullptr), 0);  // one page read at a time
     Array held(Bytes({4, 5}));
     SAFEARRAY* const heldArray = held.get();
-    ASSERT_TRUE(sim().AddFaults("be77:noreply"));
     ROBOT_SetTimeout(robot(), 1000);
-    const long lost = rig.Send(L"BE77");
+    const long lost = rig.Send(L"BE77");  // after the read, abandoned
     EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), lost, 200, held.out()), 0);
-    EXPECT_EQ(rig.Wait(lost), -1);
+    EXPECT_EQ(rig.Wait(lost, 15000), -1);
     EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), lost, 1000, held.out()), -1);
     EXPECT_EQ(held.get(), heldArray);
     ROBOT_SetTimeout(robot(), 60000);
@@ -227,17 +234,4 @@ TEST_F(Commands, WaitReplyBytesEndsOnTimeOrQuit) {
     EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), forever, 60000, held.out()), 0);  // ended by the quit message
     MSG msg;
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // posted again
-}
-
-TEST_F(Commands, WaitReplyBytesReturnsAtThePagesOfAReadInProgress) {
-    ASSERT_TRUE(sim().AddFaults("be4d:droppage=2#1"));
-    ROBOT_SetTimeout(robot(), 3000);
-    const long id = ROBOT_ReadFlashPages(robot(), 0x20, 3, 38400, 1, nullptr);
-    Array held(Bytes({4}));
-    EXPECT_EQ(ROBOT_WaitReplyBytes(robot(), id, 20000, held.out()), 0);
-    CRobotCommand* record = ROBOT_GetReply(robot(), id);
-    ASSERT_NE(record, nullptr);
-    EXPECT_FALSE(record->IsAbandoned());  // back before the time limit
-    EXPECT_GE(record->GetReplyCount(), 1);
-    EXPECT_EQ(ROBOT_ReadFlashPages(robot(), 0, 1, 38400, 1, nullptr), 0);  // one page read at a time
 }

@@ -98,7 +98,7 @@ static void NTAPI LingerAtThreadExit(PVOID, DWORD reason, PVOID) {
 extern "C" __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK kLingerAtThreadExit = LingerAtThreadExit;
 
 // A host may unload the library or end its process as soon as a stop returns.
-TEST(Lifecycle, StopReturnsOnceTheWorkerThreadHasEnded) {
+TEST(Lifecycle, StopReturnsOnceTheWorkerThreadHasEndedAndCyclesLeaveNoHandle) {
     ROBOT_HANDLE robot = ROBOT_Create();
     ASSERT_EQ(ROBOT_StartPolling(robot), 1);
     g_lingerAtThreadExit = true;
@@ -106,9 +106,7 @@ TEST(Lifecycle, StopReturnsOnceTheWorkerThreadHasEnded) {
     EXPECT_GE(g_lingeredExits.load(), 1);  // the worker's, and any other thread's that ended meanwhile
     g_lingerAtThreadExit = false;
     ROBOT_Destroy(robot);
-}
-
-TEST(Lifecycle, RepeatedCyclesLeaveTheHandleCountFlat) {
+    // Repeated cycles leave the handle count flat.
     auto cycle = [] {
         ROBOT_HANDLE robot = ROBOT_Create();
         ROBOT_StartPolling(robot);
@@ -155,24 +153,31 @@ TEST(Attach, SecondAttachDropsUnreadRepliesAndLeavesTheFirstPortOpen) {
     EXPECT_TRUE(WaitUntil([&] { return !second.IsConnected(); }, 5000));
 }
 
-// Failing, or with connect time 0 (a port the robot does not use, which the
-// host alone frees), an attach leaves the robot as it was.
+// Failing (a quit message included), or with connect time 0 (a port the robot does not use, which the host
+// alone frees), an attach leaves the robot as it was.
 TEST(Attach, FailedOrUnwaitedAttachLeavesTheRobotAsItWas) {
     ASSERT_TRUE(ftdi::Reset());
     Rig rig(PortKind::Tcp);
     ASSERT_TRUE(rig.Attached());
     const long unread = UnreadReply(rig);
     ASSERT_NE(unread, 0);
-    EXPECT_EQ(ROBOT_AttachSerialPort(rig.robot(), 250), nullptr);
+    for (int com : {250, 0}) EXPECT_EQ(ROBOT_AttachSerialPort(rig.robot(), com), nullptr) << com;
     EXPECT_EQ(ROBOT_AttachFTDIDevice(rig.robot(), L"No Such Tool"), nullptr);
     EXPECT_EQ(ROBOT_AttachFTDIDeviceByLoc(rig.robot(), 0xBAD0), nullptr);
     EXPECT_EQ(ROBOT_AttachFTDIDeviceByIndex(rig.robot(), 99), nullptr);
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort()), 500), nullptr);
-    EXPECT_GE(GetTickCount() - start, 450u);  // a refusal does not end the wait: the time does
+    for (const wchar_t* host : {L"127.0.0.1", L"vx-nowhere.invalid"}) {  // refused; never resolved
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(ROBOT_AttachTcpPort(rig.robot(), host, static_cast<unsigned>(ClosedTcpPort()), 500), nullptr);
+        EXPECT_GE(GetTickCount() - start, 450u) << host;  // neither ends the wait: the time does
+    }
     for (int i = 0; i < 4; ++i) EXPECT_EQ(ftdi::Query("dev:" + std::to_string(i) + " open"), 0) << i;
     vxsim::SimServer loose;
-    PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", static_cast<unsigned>(loose.ListenTcp()), 0);
+    const unsigned loosePort = static_cast<unsigned>(loose.ListenTcp());
+    PostQuitMessage(0);  // ends the connect wait and is posted again
+    EXPECT_EQ(ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", loosePort, 10000), nullptr);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    PORT_HANDLE port = ROBOT_AttachTcpPort(rig.robot(), L"127.0.0.1", loosePort, 0);
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(RecordBytes(ROBOT_GetReply(rig.robot(), unread)), ReplyFrame({0xBE, 0x01, 0x02, 0x03}));
     EXPECT_FALSE(rig.RoundTrip(L"BE01").empty());
@@ -193,28 +198,4 @@ TEST(Attach, FailedOrUnwaitedAttachLeavesTheRobotAsItWas) {
     ROBOT_StopPolling(bare);
     ROBOT_Destroy(bare);
     ReleaseTcpPort(lone);
-}
-
-TEST(Attach, QuitMessageEndsTheConnectWaitAndIsPostedAgain) {
-    vxsim::SimServer sim;
-    const unsigned port = static_cast<unsigned>(sim.ListenTcp());
-    ROBOT_HANDLE robot = ROBOT_Create();
-    PostQuitMessage(0);
-    EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", port, 10000), nullptr);
-    MSG msg;
-    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // posted again
-    PORT_HANDLE attached = ROBOT_AttachTcpPort(robot, L"127.0.0.1", port, 5000);
-    EXPECT_NE(attached, nullptr);
-    ROBOT_Destroy(robot);
-    ReleaseTcpPort(attached);
-}
-
-TEST(Attach, SerialPortOpensAt38400EightBitsNoParityOneStop) {
-    Rig rig(PortKind::Com);  // answered a command already
-    ASSERT_TRUE(rig.Attached());
-    int com = 0, bridge = 0;
-    std::string line;
-    ASSERT_TRUE(ComLink(com, bridge, &line));
-    EXPECT_EQ(line, "38400 8N1");
-    EXPECT_EQ(ROBOT_AttachSerialPort(rig.robot(), 0), nullptr);
 }

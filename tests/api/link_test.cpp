@@ -2,6 +2,8 @@
 // wire, how replies are filed, faults on the line, what one kind does alone.
 #include <gtest/gtest.h>
 
+#include <ws2tcpip.h>
+
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -24,6 +26,9 @@ TEST_P(Link, FramesGoOnTheWireByteForByte) {
     std::vector<uint8_t> info = {0x00, 0xA5, 0x5A, 0x00, 0x03, 0xBE, 0x09, 0x41, 0x56, 0xFA, 0xAF};
     info.insert(info.begin(), 95, 0xA5);  // tool info: after its preamble, 95 x A5 then 00
     const std::wstring longText(1100, L'5');  // 550 bytes: the length byte wraps
+    int com = 0, bridge = 0;
+    std::string line;  // a COM port opens at 38400 8N1
+    if (GetParam() == PortKind::Com) EXPECT_TRUE(ComLink(com, bridge, &line) && line == "38400 8N1") << line;
     rig->ClearToolReceived();
     Array raw(Bytes({0x11, 0x22, 0x33, 0x44, 0x55}));  // and raw bytes unframed
     EXPECT_EQ(ROBOT_WriteToPort(rig->robot(), raw.out(), 0), 1);
@@ -36,7 +41,7 @@ TEST_P(Link, FramesGoOnTheWireByteForByte) {
     }
 }
 
-TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
+TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrderAndEverySumCheckedPageOnce) {
     std::vector<uint8_t> info;
     ASSERT_EQ(rig->Wait(ROBOT_GetToolInfo(rig->robot()), 5000, &info), 10);
     EXPECT_EQ(std::string(info.begin(), info.end()), "9.1.V1.0.0");
@@ -55,6 +60,15 @@ TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
         EXPECT_EQ(reply, ReplyFrame({0x0a, static_cast<uint8_t>(i + 1)}));  // no reply under a wrong ID
     }
     EXPECT_EQ(rig->ToolReceived(), wire);  // one at a time: each only after the last reply
+    const long pages = ROBOT_ReadFlashPages(rig->robot(), 0x200, 3, 38400, 0, nullptr);  // flag 0: sum check
+    ASSERT_EQ(rig->Wait(pages, 8000), 272);
+    CRobotCommand* record = ROBOT_GetReply(rig->robot(), pages);
+    ASSERT_EQ(record->GetReplyCount(), 3);
+    ASSERT_TRUE(record->StartReplyWalk());
+    uint8_t k = 0;  // sum-checked frames (flag bit 0x80), each page once, in order
+    do { EXPECT_EQ(RecordBytes(record), vxsim::BuildPageFrame(0x200 + k, k, true)) << int(k); }
+    while (++k < 4 && record->NextReply());
+    EXPECT_EQ(k, 3);
 }
 
 TEST_P(Link, SplitGarbledBadAndLateRepliesAndTimeLimitZero) {
@@ -70,18 +84,6 @@ TEST_P(Link, SplitGarbledBadAndLateRepliesAndTimeLimitZero) {
     std::vector<uint8_t> reply;
     EXPECT_EQ(rig->Wait(rig->Send(L"0d03"), 8000, &reply), 10);  // the link carries on
     EXPECT_EQ(reply, ReplyFrame({0x0d, 0x03}));  // the late reply of 0d02 was dropped
-}
-
-TEST_P(Link, PageReadWithSumCheckCollectsEveryPage) {
-    const long id = ROBOT_ReadFlashPages(rig->robot(), 0x200, 3, 38400, 0, nullptr);  // flag 0: sum check
-    ASSERT_EQ(rig->Wait(id, 8000), 272);
-    CRobotCommand* record = ROBOT_GetReply(rig->robot(), id);
-    ASSERT_EQ(record->GetReplyCount(), 3);
-    ASSERT_TRUE(record->StartReplyWalk());
-    uint8_t k = 0;  // sum-checked frames (flag bit 0x80), each page once, in order
-    do { EXPECT_EQ(RecordBytes(record), vxsim::BuildPageFrame(0x200 + k, k, true)) << int(k); }
-    while (++k < 4 && record->NextReply());
-    EXPECT_EQ(k, 3);
 }
 
 class LinkFtdi : public ::testing::Test {
@@ -202,4 +204,54 @@ TEST(LinkScripted, BadSequencesAreFlushedZeroCrcIsTakenUncheckedAndOverflowDrops
     std::vector<uint8_t> reply;
     EXPECT_EQ(s.Wait(ROBOT_GetToolInfo(s.robot()), 8000, &reply), 10);
     EXPECT_EQ(std::string(reply.begin(), reply.end()), info);
+}
+
+// ROBOT_WaitReplyBytes off TCP waits for the whole reply, not its first pages, and neither dispatches nor ends
+// on the host's messages (on TCP: commands_test).
+class WaitOffTcp : public ::testing::TestWithParam<PortKind> {};
+INSTANTIATE_TEST_SUITE_P(ComAndFtdi, WaitOffTcp, ::testing::Values(PortKind::Com, PortKind::Ftdi),
+                         [](const ::testing::TestParamInfo<PortKind>& info) { return Name(info.param); });
+
+TEST_P(WaitOffTcp, WaitsForTheWholePageReadAndLeavesTheMessagesQueued) {
+    Rig rig(GetParam());
+    ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 5000);  // no page comes late on a busy machine
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 7, 0));
+    PostQuitMessage(0);
+    const long id = ROBOT_ReadFlashPages(rig.robot(), 0x20, 3, 38400, 1, nullptr);
+    Array reply;
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 20000, reply.out()), 0);  // several parts, none walked
+    CRobotCommand* record = ROBOT_GetReply(rig.robot(), id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(record->IsReplyComplete());
+    EXPECT_EQ(record->GetReplyCount(), 3);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE) && msg.wParam == 7) << "dispatched";
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    const long one = rig.Send(L"BE010203");  // one part: its bytes, at 0 ms too once it is there
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 5000, reply.out()), 12);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 0, reply.out()), 12);
+}
+
+// A host name is resolved, and again when the tool drops the link (one that does not resolve: lifecycle_test).
+TEST(TcpHostNames, ADroppedLinkIsMadeAgainByNameAndTheLogHasNoLineForIt) {
+    addrinfo hints = {}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    Rig::Options options;  // the 32-bit runner's chroot has no hosts file: its address there
+    options.host = getaddrinfo("localhost", nullptr, &hints, &found) == 0 ? L"localhost" : L"127.0.0.1";
+    if (found) freeaddrinfo(found);
+    Rig rig(PortKind::Tcp, options);
+    ASSERT_TRUE(rig.Attached());
+    ASSERT_EQ(rig.RoundTrip(L"0f01").size(), 10u);
+    rig.Sim()->CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return !rig.Sim()->IsConnected(); }, 3000));
+    // Time for the close to reach the port, so that the next command waits
+    // for the link to make the connection again rather than being lost.
+    WaitUntil([] { return false; }, 300);
+    size_t size = 0;  // one written as the link drops is lost with it
+    for (int i = 0; i < 3 && size == 0; ++i) size = rig.RoundTrip(L"0f02", 8000).size();
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(rig.Sim()->Connections(), 2u);
+    EXPECT_TRUE(rig.WaitLog("Issuing:0f02")) << rig.Log();
+    EXPECT_EQ(rig.Log().find("Reconnecting"), std::string::npos) << rig.Log();
 }

@@ -90,6 +90,42 @@ std::wstring TextOf(const std::vector<Listed>& ports, int number) {  // "" when 
     return L"";
 }
 
+// The far end of a loopback connection, for the port classes.
+struct Peer {
+    SOCKET socket = INVALID_SOCKET;
+    ~Peer() { Close(); }
+    void Close() { if (socket != INVALID_SOCKET) closesocket(socket); socket = INVALID_SOCKET; }
+    bool Accept(SOCKET listener) {  // within 5 s
+        Close();
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listener, &set);
+        timeval wait = {5, 0};
+        return select(0, &set, nullptr, nullptr, &wait) > 0 && (socket = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;
+    }
+    bool Connect(int port) {
+        socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    bool Send(const std::string& s) { return SendAll(socket, std::vector<uint8_t>(s.begin(), s.end())); }
+};
+
+template <typename Port>
+std::string ReadAll(Port& port) {
+    char buffer[2048];
+    const int n = port.Read(buffer, sizeof buffer);
+    return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+std::string Pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
+    return s;
+}
 }  // namespace
 
 TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans) {
@@ -142,53 +178,13 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans)
     EXPECT_EQ(TextOf(Rescan(), 13).empty(), afterNumber);
 }
 
-namespace {
-// The far end of a loopback connection, for the port classes.
-struct Peer {
-    SOCKET socket = INVALID_SOCKET;
-    ~Peer() { Close(); }
-    void Close() { if (socket != INVALID_SOCKET) closesocket(socket); socket = INVALID_SOCKET; }
-    bool Accept(SOCKET listener) {  // within 5 s
-        Close();
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(listener, &set);
-        timeval wait = {5, 0};
-        return select(0, &set, nullptr, nullptr, &wait) > 0 && (socket = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;
-    }
-    bool Connect(int port) {
-        socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<u_short>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    bool Send(const std::string& s) { return SendAll(socket, std::vector<uint8_t>(s.begin(), s.end())); }
-};
-
-template <typename Port>
-std::string ReadAll(Port& port) {
-    char buffer[2048];
-    const int n = port.Read(buffer, sizeof buffer);
-    return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
-}
-
-std::string Pattern(size_t n, int seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
-    return s;
-}
-}  // namespace
-
 TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     int com = 0, bridge = 0;
     ASSERT_TRUE(ComLink(com, bridge));
     Peer peer;
     ASSERT_TRUE(peer.Connect(bridge));
     CSerialPort port;
-    EXPECT_EQ(port.Open(256, 38400), 1);
-    EXPECT_EQ(port.Open(0, 38400), 1);
+    for (int bad : {256, 0}) EXPECT_EQ(port.Open(bad, 38400), 1) << bad;
     ASSERT_EQ(port.Open(com, 38400), 0);
     ASSERT_TRUE(port.StartPolling());
     // The link takes the connection a moment after it is made.

@@ -197,11 +197,9 @@ void ScriptedTool::Run() {
             std::search(pending.begin(), pending.end(), start, start + 2) == pending.end())
             continue;
         pending.clear();
-        std::vector<uint8_t> answer;
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (m_commands++ < m_script.size()) answer = m_script[m_commands - 1];
-        }
+        std::unique_lock<std::mutex> hold(m_lock);
+        const std::vector<uint8_t> answer = m_commands < m_script.size() ? m_script[m_commands] : std::vector<uint8_t>();
+        ++m_commands, hold.unlock();
         SendAll(client, answer);
     }
     if (client != INVALID_SOCKET) closesocket(client);
@@ -254,8 +252,7 @@ bool ComLink(int& com, int& bridgePort, std::string* line) {
     if (!GetEnvironmentVariableA("VX_COM_FIXTURE", fixture, sizeof fixture) ||
         !GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix))
         return false;
-    // The link writes "COM<n> <port> <rate> <format>" there; Wine sees the
-    // Linux tree as Z:.
+    // The link writes "COM<n> <port> <rate> <format>" there; Wine sees the Linux tree as Z:.
     std::istringstream ready(ReadFile(std::string("Z:") + prefix + "/ptylink/" + fixture + ".ready"));
     std::string name, rate, format;
     if (!(ready >> name >> bridgePort) || std::sscanf(name.c_str(), "COM%d", &com) != 1) return false;
