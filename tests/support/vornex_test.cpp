@@ -305,7 +305,7 @@ Rig::Rig(PortKind kind, const Options& options, int tcpPort)
 Rig::~Rig() {
     ROBOT_StopPolling(m_robot);
     ROBOT_Destroy(m_robot);
-    if (m_port) EXPECT_EQ(Release(m_kind, m_port), 1) << "releasing the " << Name(m_kind) << " port";
+    if (m_port) { EXPECT_EQ(Release(m_kind, m_port), 1) << "releasing the " << Name(m_kind) << " port"; }
     m_sim.reset();
     DeleteFileA(m_logPath.c_str());
 }
