@@ -241,8 +241,7 @@ TEST(TcpHostNames, ADroppedLinkIsMadeAgainByNameAndTheLogHasNoLineForIt) {
     ASSERT_EQ(rig.RoundTrip(L"0f01").size(), 10u);
     rig.Sim()->CloseConnection();
     ASSERT_TRUE(WaitUntil([&] { return !rig.Sim()->IsConnected(); }, 3000));
-    // Time for the close to reach the port, so that the next command waits
-    // for the link to make the connection again rather than being lost.
+    // Time for the close to reach the port: the next command then waits for the link to connect again.
     WaitUntil([] { return false; }, 300);
     size_t size = 0;  // one written as the link drops is lost with it
     for (int i = 0; i < 3 && size == 0; ++i) size = rig.RoundTrip(L"0f02", 8000).size();

@@ -124,8 +124,9 @@ static std::vector<Out> Elements(SAFEARRAY* array, Convert convert) {
     return out;
 }
 
-std::vector<uint8_t> BytesOf(SAFEARRAY* array) { return Elements<unsigned char, uint8_t>(array, [](unsigned char v) { return v; }); }
-std::vector<long> LongsOf(SAFEARRAY* array) { return Elements<LONG, long>(array, [](LONG v) { return v; }); }
+const auto kSame = [](auto value) { return value; };
+std::vector<uint8_t> BytesOf(SAFEARRAY* array) { return Elements<unsigned char, uint8_t>(array, kSame); }
+std::vector<long> LongsOf(SAFEARRAY* array) { return Elements<LONG, long>(array, kSame); }
 std::vector<std::wstring> StringsOf(SAFEARRAY* array) {
     return Elements<BSTR, std::wstring>(array, [](BSTR text) {
         const std::wstring copy(text ? text : L"", SysStringLen(text));
@@ -293,7 +294,8 @@ Rig::Rig(PortKind kind, const Options& options, int tcpPort)
     if (kind == PortKind::Com && m_port) {
         ROBOT_StartPolling(m_robot);
         ROBOT_SetTimeout(m_robot, 300);
-        if (!WaitUntil([&] { return !RoundTrip(L"0000", 1000).empty(); }, 20000)) ADD_FAILURE() << "the COM link never answered";
+        if (!WaitUntil([&] { return !RoundTrip(L"0000", 1000).empty(); }, 20000))
+            ADD_FAILURE() << "the COM link never answered";
         ROBOT_StopPolling(m_robot);
         ClearToolReceived();
     }
