@@ -1,10 +1,12 @@
 // The FTDI device functions against the simulated Ftd2xx.dll with four
-// devices, two sharing a description: attaching by description, location
-// and index, finding versus opening, busy devices, the lists, the setters.
+// devices, two sharing a description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
+#include "support/message_boxes.h"
+#include "support/process.h"
 #include "support/vornex_test.h"
 
 using namespace vxt;
@@ -21,16 +23,13 @@ protected:
         for (auto& p : ports) ReleaseFTDIDevice(p.second);
         for (auto& p : ports) ROBOT_Destroy(p.first);
     }
-    // A robot that does not poll, with device index attached: a carrier for
-    // the functions that take a port.
-    PORT_HANDLE Carrier(std::function<PORT_HANDLE(ROBOT_HANDLE)> attach) {
+    // A robot that does not poll, with a device attached: a carrier for the
+    // functions that take a port.
+    PORT_HANDLE Carrier(unsigned long index, const wchar_t* description = nullptr) {
         ROBOT_HANDLE robot = ROBOT_Create();
-        PORT_HANDLE port = attach(robot);
-        ports.emplace_back(robot, port);
-        return port;
-    }
-    PORT_HANDLE Carrier(unsigned long index) {
-        return Carrier([=](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDeviceByIndex(r, index); });
+        ports.emplace_back(robot, description ? ROBOT_AttachFTDIDevice(robot, description)
+                                              : ROBOT_AttachFTDIDeviceByIndex(robot, index));
+        return ports.back().second;
     }
     std::vector<std::pair<ROBOT_HANDLE, PORT_HANDLE>> ports;
 };
@@ -67,26 +66,20 @@ TEST_F(Ftdi, AttachByDescriptionLocationOrIndexOpensAt38400EightNOne) {
 }
 
 TEST_F(Ftdi, SecondAttachLeavesTheFirstDeviceOpenUntilReleased) {
-    ROBOT_HANDLE robot = ROBOT_Create();
-    PORT_HANDLE first = ROBOT_AttachFTDIDeviceByIndex(robot, 1);
-    ASSERT_NE(first, nullptr);
-    ROBOT_StartPolling(robot);
-    const long unread = ROBOT_SendCommand(robot, L"BE01");
-    ASSERT_TRUE(WaitUntil([&] { CRobotCommand* r = ROBOT_GetReply(robot, unread); return r && r->IsReplyComplete(); }, 5000));
-    ROBOT_StopPolling(robot);
-    PORT_HANDLE second = ROBOT_AttachFTDIDeviceByLoc(robot, 0x4044);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(ROBOT_GetReply(robot, unread), nullptr);  // unread replies dropped
-    EXPECT_TRUE(Open(1));
-    EXPECT_TRUE(Open(3));
-    ROBOT_StartPolling(robot);
-    Array reply;
-    EXPECT_GT(ROBOT_WaitReplyBytes(robot, ROBOT_SendCommand(robot, L"BE02"), 5000, reply.out()), 0);
-    EXPECT_EQ(Query(3, "commands"), 1);
-    ROBOT_StopPolling(robot);
-    ROBOT_Destroy(robot);
-    EXPECT_TRUE(ReleaseFTDIDevice(first));
-    EXPECT_FALSE(Open(1));
+    PORT_HANDLE second = nullptr;
+    {
+        Rig rig(PortKind::Ftdi);  // device 0
+        const long unread = rig.Send(L"BE01");
+        ASSERT_GT(rig.Wait(unread), 0);
+        ROBOT_StopPolling(rig.robot());
+        ASSERT_NE(second = ROBOT_AttachFTDIDeviceByLoc(rig.robot(), 0x4044), nullptr);
+        EXPECT_EQ(ROBOT_GetReply(rig.robot(), unread), nullptr);  // unread replies dropped
+        EXPECT_TRUE(Open(0) && Open(3));
+        ROBOT_StartPolling(rig.robot());
+        EXPECT_FALSE(rig.RoundTrip(L"BE02").empty());
+        EXPECT_EQ(Query(3, "commands"), 1);
+    }  // destroys the robot, then releases the first device
+    EXPECT_FALSE(Open(0));
     EXPECT_TRUE(Open(3));
     EXPECT_TRUE(ReleaseFTDIDevice(second));
 }
@@ -116,9 +109,8 @@ TEST_F(Ftdi, FindMatchesAPrefixOpenWantsTheWholeDescriptionAndPassesBusyDevicesO
     EXPECT_EQ(FTDI_GetLocID(carrier), 0x4044);
     // Busy devices are passed over; location IDs follow the open.
     ASSERT_NE(Carrier(1), nullptr);  // the first "Twin Tool"
-    auto twin = [](ROBOT_HANDLE r) { return ROBOT_AttachFTDIDevice(r, L"Twin Tool"); };
-    EXPECT_EQ(FTDI_GetLocID(Carrier(twin)), 0x3033);
-    EXPECT_EQ(Carrier(twin), nullptr);
+    EXPECT_EQ(FTDI_GetLocID(Carrier(0, L"Twin Tool")), 0x3033);
+    EXPECT_EQ(Carrier(0, L"Twin Tool"), nullptr);
     EXPECT_TRUE(OpenFTDIDeviceByLoc(port, 0x1011));
     EXPECT_EQ(FTDI_GetLocID(carrier), 0x1011);
     EXPECT_FALSE(Open(3));  // the earlier device was closed first
@@ -153,7 +145,7 @@ TEST_F(Ftdi, EnumerateListsEveryDeviceThatCanBeOpened) {
     EXPECT_EQ(FTDI_GetDriverStatus(), 0);  // no FTSER2K service here
 }
 
-TEST_F(Ftdi, WithNoDevicesEnumerateEmptiesTheArraysAndDeviceStringsLeavesThemAlone) {
+TEST_F(Ftdi, NoDevicesEmptyTheListsAndMoreThanTenOverrunNoBuffer) {
     ASSERT_EQ(ftdi::Control("devices "), 0);
     Array descriptions(Bytes({1})), coms(Bytes({2})), indexes(Bytes({3})), locations(Bytes({4})), serials(Bytes({5}));
     EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 0);
@@ -164,9 +156,7 @@ TEST_F(Ftdi, WithNoDevicesEnumerateEmptiesTheArraysAndDeviceStringsLeavesThemAlo
     EXPECT_EQ(FTDI_GetDeviceStrings(held.out()), 0);
     EXPECT_EQ(held.get(), heldArray);
     EXPECT_EQ(Carrier(0), nullptr);
-}
-
-TEST_F(Ftdi, MoreThanTenDevicesOverrunNoDescriptionBuffer) {
+    // More than ten devices overrun no description buffer.
     std::string lines;
     std::vector<std::wstring> names;
     for (int i = 0; i < 12; ++i) {
@@ -183,8 +173,7 @@ TEST_F(Ftdi, MoreThanTenDevicesOverrunNoDescriptionBuffer) {
     ASSERT_NE(carrier, nullptr);
     EXPECT_TRUE(FindFTDIDevice(VornexFtdiPort(carrier), L"Tool 100"));
     FindFTDIDevice(VornexFtdiPort(carrier), L"Tool 111");  // either answer, no overrun
-    Array d, c, x, l, s;
-    EXPECT_EQ(FTDI_Enumerate(d.out(), c.out(), x.out(), l.out(), s.out()), 11);  // all but the open one
+    EXPECT_EQ(FTDI_Enumerate(descriptions.out(), coms.out(), indexes.out(), locations.out(), serials.out()), 11);
 }
 
 TEST_F(Ftdi, SettersAndResetsReachTheDevice) {
@@ -206,9 +195,39 @@ TEST_F(Ftdi, SettersAndResetsReachTheDevice) {
     EXPECT_EQ(Query(3, "resets"), resets + 1);
     EXPECT_EQ(FTDI_CyclePort(port), 0);
     EXPECT_EQ(Query(3, "cycles"), cycles + 1);
-    EXPECT_EQ(FTDI_ResetToolRate(port), 1);
-    EXPECT_EQ(Query(3, "devicerate"), 38400);
     ASSERT_TRUE(CloseFTDIDevice(VornexFtdiPort(port)));  // the library's own status passes on
     EXPECT_NE(SetFTDIBaud(port, 9600), 0u);
     EXPECT_NE(FTDI_ResetDevice(port), 0);
+}
+
+// Without Ftd2xx.dll: this program run again for this test alone, where nothing puts the simulated library on
+// the search path.
+TEST(NoFtdiLibrary, EveryFtdiExportFailsWithItsBoxesAndLeavesTheArraysAlone) {
+    if (!GetEnvironmentVariableA("VX_NO_FTDI_LIBRARY", nullptr, 0)) {
+        vxproc::ScopedEnv child(L"VX_NO_FTDI_LIBRARY", L"1");
+        const vxproc::Result run = vxproc::Run(L"api_test.exe", L"--gtest_filter=NoFtdiLibrary.*", 60000);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        return;
+    }
+    ASSERT_EQ(GetModuleHandleW(L"Ftd2xx.dll"), nullptr);
+    MessageBoxes boxes;
+    const std::wstring cannotLoad = L"Error: Can't Load ftd2xx.dll";
+    const std::vector<std::wstring> listing = {cannotLoad, L"FT_ListDevices is not valid!"};
+    Array held[5] = {Array(Bytes({1})), Array(Bytes({2})), Array(Bytes({3})), Array(Bytes({4})), Array(Bytes({5}))};
+    SAFEARRAY* const before[5] = {held[0].get(), held[1].get(), held[2].get(), held[3].get(), held[4].get()};
+    EXPECT_EQ(FTDI_Enumerate(held[0].out(), held[1].out(), held[2].out(), held[3].out(), held[4].out()), 0);
+    EXPECT_EQ(boxes.Take(), listing);
+    EXPECT_EQ(FTDI_GetDeviceStrings(held[0].out()), 0);
+    EXPECT_EQ(boxes.Take(), listing);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(held[i].get() == before[i] && BytesOf(held[i].get()) == std::vector<uint8_t>{uint8_t(i + 1)}) << i;
+    EXPECT_EQ(FTDI_GetLibraryVersion(), 0);
+    EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{cannotLoad});
+    ROBOT_HANDLE robot = ROBOT_Create();
+    EXPECT_EQ(ROBOT_AttachFTDIDevice(robot, L"Vornex Sim Tool"), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByLoc(robot, 0x1011), nullptr);
+    EXPECT_EQ(ROBOT_AttachFTDIDeviceByIndex(robot, 0), nullptr);
+    const std::vector<std::wstring> shown = boxes.Take();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), cannotLoad), 3);
+    ROBOT_Destroy(robot);
+    EXPECT_TRUE(boxes.Take().empty());
 }

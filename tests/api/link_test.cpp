@@ -1,7 +1,8 @@
-// The link through each real port, the tool simulator at the far end: what
-// goes on the wire, how replies are filed, faults on the line, and the
-// behaviour peculiar to one kind of port.
+// The link through each real port, the tool simulator at the far end: the
+// wire, how replies are filed, faults on the line, what one kind does alone.
 #include <gtest/gtest.h>
+
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <functional>
@@ -12,20 +13,11 @@
 
 using namespace vxt;
 
-namespace {
-
 class Link : public ::testing::TestWithParam<PortKind> {
 protected:
-    void SetUp() override {
-        rig.reset(new Rig(GetParam()));
-        ASSERT_TRUE(rig->Attached()) << "no " << Name(GetParam()) << " link to the simulator";
-    }
-    void TearDown() override { rig.reset(); }
-    std::unique_ptr<Rig> rig;
+    void SetUp() override { ASSERT_TRUE(rig->Attached()) << "no " << Name(GetParam()) << " link to the simulator"; }
+    std::unique_ptr<Rig> rig{new Rig(GetParam())};
 };
-
-}  // namespace
-
 INSTANTIATE_TEST_SUITE_P(EveryPort, Link, ::testing::ValuesIn(kEveryPort),
                          [](const ::testing::TestParamInfo<PortKind>& info) { return Name(info.param); });
 
@@ -34,6 +26,13 @@ TEST_P(Link, FramesGoOnTheWireByteForByte) {
     std::vector<uint8_t> info = {0x00, 0xA5, 0x5A, 0x00, 0x03, 0xBE, 0x09, 0x41, 0x56, 0xFA, 0xAF};
     info.insert(info.begin(), 95, 0xA5);  // tool info: after its preamble, 95 x A5 then 00
     const std::wstring longText(1100, L'5');  // 550 bytes: the length byte wraps
+    int com = 0, bridge = 0;
+    std::string line;  // a COM port opens at 38400 8N1
+    if (GetParam() == PortKind::Com) { EXPECT_TRUE(ComLink(com, bridge, &line) && line == "38400 8N1") << line; }
+    rig->ClearToolReceived();
+    Array raw(Bytes({0x11, 0x22, 0x33, 0x44, 0x55}));  // and raw bytes unframed
+    EXPECT_EQ(ROBOT_WriteToPort(rig->robot(), raw.out(), 0), 1);
+    EXPECT_TRUE(rig->WaitToolReceived({0x11, 0x22, 0x33, 0x44, 0x55}));
     for (const std::wstring& text : {std::wstring(L"BE09"), std::wstring(L"0a0b0"), longText}) {
         rig->ClearToolReceived();
         const long id = rig->Send(text);
@@ -42,7 +41,7 @@ TEST_P(Link, FramesGoOnTheWireByteForByte) {
     }
 }
 
-TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
+TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrderAndEverySumCheckedPageOnce) {
     std::vector<uint8_t> info;
     ASSERT_EQ(rig->Wait(ROBOT_GetToolInfo(rig->robot()), 5000, &info), 10);
     EXPECT_EQ(std::string(info.begin(), info.end()), "9.1.V1.0.0");
@@ -61,28 +60,9 @@ TEST_P(Link, RepliesAreFiledUnderTheirCommandsInIssueOrder) {
         EXPECT_EQ(reply, ReplyFrame({0x0a, static_cast<uint8_t>(i + 1)}));  // no reply under a wrong ID
     }
     EXPECT_EQ(rig->ToolReceived(), wire);  // one at a time: each only after the last reply
-}
-
-TEST_P(Link, SplitAndGarbledRepliesStillArrive) {
-    ASSERT_TRUE(rig->AddFaults("0b01:split=3/15 0b02:garbage=40 0b03:split=1/2"));
-    for (const wchar_t* text : {L"0b01", L"0b02", L"0b03"}) EXPECT_EQ(rig->Wait(rig->Send(text)), 10);
-}
-
-TEST_P(Link, CrcErrorIsLoggedAndTheCommandAbandoned) {
-    ROBOT_SetTimeout(rig->robot(), 400);
-    ASSERT_TRUE(rig->AddFaults("0c01:badcrc"));
-    EXPECT_EQ(rig->Wait(rig->Send(L"0c01")), -1);
-    EXPECT_TRUE(rig->WaitLog("*******CRC error\r\n")) << rig->Log();
-    EXPECT_TRUE(rig->WaitLog("****Abandoning \"0c01\"\r\n")) << rig->Log();
-    ROBOT_SetTimeout(rig->robot(), 5000);
-    EXPECT_EQ(rig->Wait(rig->Send(L"0c02")), 10);  // the link carries on
-}
-
-TEST_P(Link, PageReadWithSumCheckCollectsEveryPage) {
-    const long id = ROBOT_ReadFlashPages(rig->robot(), 0x200, 3, 38400, 0, nullptr);  // flag 0: sum check
-    ASSERT_NE(id, 0);
-    ASSERT_EQ(rig->Wait(id, 8000), 272);
-    CRobotCommand* record = ROBOT_GetReply(rig->robot(), id);
+    const long pages = ROBOT_ReadFlashPages(rig->robot(), 0x200, 3, 38400, 0, nullptr);  // flag 0: sum check
+    ASSERT_EQ(rig->Wait(pages, 8000), 272);
+    CRobotCommand* record = ROBOT_GetReply(rig->robot(), pages);
     ASSERT_EQ(record->GetReplyCount(), 3);
     ASSERT_TRUE(record->StartReplyWalk());
     uint8_t k = 0;  // sum-checked frames (flag bit 0x80), each page once, in order
@@ -91,25 +71,20 @@ TEST_P(Link, PageReadWithSumCheckCollectsEveryPage) {
     EXPECT_EQ(k, 3);
 }
 
-TEST_P(Link, WriteToPortSendsRawBytes) {
-    rig->ClearToolReceived();
-    Array raw(Bytes({0x11, 0x22, 0x33, 0x44, 0x55}));
-    EXPECT_EQ(ROBOT_WriteToPort(rig->robot(), raw.out(), 0), 1);
-    EXPECT_TRUE(rig->WaitToolReceived({0x11, 0x22, 0x33, 0x44, 0x55}));
-}
-
-TEST_P(Link, TimeLimitZeroAbandonsWhatIsNotAnsweredAtOnce) {
-    ROBOT_SetTimeout(rig->robot(), 0);
-    ASSERT_TRUE(rig->AddFaults("0d01:noreply 0d02:delay=1500"));
+TEST_P(Link, SplitGarbledBadAndLateRepliesAndTimeLimitZero) {
+    ASSERT_TRUE(rig->AddFaults("0b01:split=3/15 0b02:garbage=40 0b03:split=1/2 0c01:badcrc 0d01:noreply 0d02:delay=1500"));
+    for (const wchar_t* text : {L"0b01", L"0b02", L"0b03"}) EXPECT_EQ(rig->Wait(rig->Send(text)), 10);
+    ROBOT_SetTimeout(rig->robot(), 400);
+    EXPECT_EQ(rig->Wait(rig->Send(L"0c01")), -1);
+    EXPECT_TRUE(rig->WaitLog("*******CRC error\r\n****Abandoning \"0c01\"\r\n")) << rig->Log();
+    ROBOT_SetTimeout(rig->robot(), 0);  // abandons what is not answered at once
     EXPECT_EQ(rig->Wait(rig->Send(L"0d01"), 3000), -1);
     EXPECT_EQ(rig->Wait(rig->Send(L"0d02"), 3000), -1);
     ROBOT_SetTimeout(rig->robot(), 5000);
     std::vector<uint8_t> reply;
-    EXPECT_EQ(rig->Wait(rig->Send(L"0d03"), 8000, &reply), 10);
+    EXPECT_EQ(rig->Wait(rig->Send(L"0d03"), 8000, &reply), 10);  // the link carries on
     EXPECT_EQ(reply, ReplyFrame({0x0d, 0x03}));  // the late reply of 0d02 was dropped
 }
-
-// ---- One kind of port ------------------------------------------------------------
 
 class LinkFtdi : public ::testing::Test {
 protected:
@@ -117,15 +92,21 @@ protected:
     Rig rig{PortKind::Ftdi};
 };
 
-TEST_F(LinkFtdi, InputOutputErrorRecoversAndSendsTheCommandAgain) {
+// A command's write recovers and is sent again; a raw write resets and purges.
+TEST_F(LinkFtdi, InputOutputErrorRecoversOrResetsAndPurges) {
     ASSERT_EQ(ftdi::Control("fault 0e01:ioerror#1"), 0);
     EXPECT_EQ(rig.Wait(rig.Send(L"0e01"), 8000), 10);
-    const std::string log = rig.Log();
-    EXPECT_NE(log.find("****ftStatus=4\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("****1 Changing baud rate to38400\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(rig.WaitLog("****ftStatus=4\r\n") && rig.WaitLog("****1 Changing baud rate to38400\r\n")) << rig.Log();
     EXPECT_EQ(ftdi::Query("devicerate"), 38400);
     EXPECT_GE(ftdi::Query("ftreloads"), 1);
     EXPECT_EQ(ftdi::Query("writetimeout"), 5000);
+    const long long resets = ftdi::Query("resets"), purges = ftdi::Query("purges");
+    ASSERT_EQ(ftdi::Control("fault *:ioerror#1"), 0);
+    Array raw(Bytes({0x11, 0x22}));
+    EXPECT_EQ(ROBOT_WriteToPort(rig.robot(), raw.out(), 0), 0);
+    EXPECT_TRUE(rig.WaitLog("****WriteToPort ftStatus=4\r\n")) << rig.Log();
+    EXPECT_EQ(ftdi::Query("resets"), resets + 1);
+    EXPECT_GE(ftdi::Query("purges"), purges + 1);
 }
 
 TEST_F(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
@@ -146,16 +127,6 @@ TEST_F(LinkFtdi, OtherWriteFailuresAreLoggedAndLeftToTimeOut) {
     EXPECT_TRUE(rig.WaitLog("****ftStatus=1\r\n")) << rig.Log();
     EXPECT_EQ(rig.Log().find("ftStatus=4"), std::string::npos);
     EXPECT_EQ(rig.Log().find("****1 Changing baud rate"), std::string::npos);  // no recovery
-}
-
-TEST_F(LinkFtdi, RawWriteFailingWithStatusFourResetsAndPurges) {
-    const long long resets = ftdi::Query("resets"), purges = ftdi::Query("purges");
-    ASSERT_EQ(ftdi::Control("fault *:ioerror#1"), 0);
-    Array raw(Bytes({0x11, 0x22}));
-    EXPECT_EQ(ROBOT_WriteToPort(rig.robot(), raw.out(), 0), 0);
-    EXPECT_TRUE(rig.WaitLog("****WriteToPort ftStatus=4\r\n")) << rig.Log();
-    EXPECT_EQ(ftdi::Query("resets"), resets + 1);
-    EXPECT_GE(ftdi::Query("purges"), purges + 1);
 }
 
 TEST_F(LinkFtdi, DeviceThatStopsDrainingDoesNotHangTheWorker) {
@@ -190,9 +161,7 @@ TEST_F(LinkFtdi, RateChangesAndTheirFallbacks) {
     };
     for (const Case& c : cases) {
         ASSERT_EQ(ftdi::Control(std::string("nofaults")), 0);
-        if (*c.fault) {
-            ASSERT_EQ(ftdi::Control(std::string("fault ") + c.fault), 0);
-        }
+        if (*c.fault) { ASSERT_EQ(ftdi::Control(std::string("fault ") + c.fault), 0); }
         ROBOT_SetTimeout(r, c.size < 0 ? 300 : 5000);  // short only where no answer comes
         const size_t logged = rig.Log().size();  // the line must come after this
         EXPECT_EQ(rig.Wait(c.send(), 8000), c.size) << c.line;
@@ -202,12 +171,10 @@ TEST_F(LinkFtdi, RateChangesAndTheirFallbacks) {
     }
 }
 
-// A tool that answers what the test scripts, over TCP.
-TEST(LinkScripted, BadSequencesAreFlushedAndZeroCrcIsTakenUnchecked) {
+TEST(LinkScripted, BadSequencesAreFlushedZeroCrcIsTakenUncheckedAndOverflowDropsTheHeldBytes) {
     ScriptedTool tool;
-    Rig s(tool.Port());
+    Rig s(PortKind::Tcp, {1500}, tool.Port());
     ASSERT_TRUE(s.Attached());
-    ROBOT_SetTimeout(s.robot(), 1500);
     std::vector<uint8_t> bad = ReplyFrame({0xaa, 0xbb});
     bad[8] = 0x00;  // end marker one byte off
     bad.push_back(0xFA);
@@ -223,23 +190,63 @@ TEST(LinkScripted, BadSequencesAreFlushedAndZeroCrcIsTakenUnchecked) {
     EXPECT_EQ(reply, ReplyFrame({0x03, 0x04}));
     EXPECT_EQ(s.Wait(s.Send(L"0506"), 5000, &reply), 10);
     EXPECT_EQ(reply, zeroCrc);
-}
-
-TEST(LinkScripted, ReceiveBufferOverflowDropsTheHeldBytesAndKeepsTheNewOnes) {
-    ScriptedTool tool;
-    Rig s(tool.Port());
-    ASSERT_TRUE(s.Attached());
-    ROBOT_SetTimeout(s.robot(), 1500);
-    // Letters are held while a tool-information reply is awaited; with the
-    // bytes after them they pass the 30,720-byte buffer, and the held ones
-    // go. The TCP port hands bytes on 1024 at most at a time, so the read
-    // that overflows holds no letter.
+    // Letters are held while a tool-information reply is awaited; with the bytes after them they pass the
+    // 30,720-byte buffer, and the held ones go. The TCP port hands bytes on 1024 at most at a time, so the
+    // read that overflows holds no letter.
     std::vector<uint8_t> answer(29000, 'A');
     answer.insert(answer.end(), 3000, 0x00);
     const std::string info = "9.2.V1.0.0";
     answer.insert(answer.end(), info.begin(), info.end());
     tool.Answer(answer);
-    std::vector<uint8_t> reply;
     EXPECT_EQ(s.Wait(ROBOT_GetToolInfo(s.robot()), 8000, &reply), 10);
     EXPECT_EQ(std::string(reply.begin(), reply.end()), info);
+}
+
+// ROBOT_WaitReplyBytes off TCP waits for the whole reply, not its first pages, and neither dispatches nor ends
+// on the host's messages (on TCP: commands_test).
+class WaitOffTcp : public ::testing::TestWithParam<PortKind> {};
+INSTANTIATE_TEST_SUITE_P(ComAndFtdi, WaitOffTcp, ::testing::Values(PortKind::Com, PortKind::Ftdi),
+                         [](const ::testing::TestParamInfo<PortKind>& info) { return Name(info.param); });
+
+TEST_P(WaitOffTcp, WaitsForTheWholePageReadAndLeavesTheMessagesQueued) {
+    Rig rig(GetParam());
+    ASSERT_TRUE(rig.Attached());
+    ROBOT_SetTimeout(rig.robot(), 5000);  // no page comes late on a busy machine
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 7, 0));
+    PostQuitMessage(0);
+    const long id = ROBOT_ReadFlashPages(rig.robot(), 0x20, 3, 38400, 1, nullptr);
+    Array reply;
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, 20000, reply.out()), 0);  // several parts, none walked
+    CRobotCommand* record = ROBOT_GetReply(rig.robot(), id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(record->IsReplyComplete());
+    EXPECT_EQ(record->GetReplyCount(), 3);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE) && msg.wParam == 7) << "dispatched";
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    const long one = rig.Send(L"BE010203");  // one part: its bytes, at 0 ms too once it is there
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 5000, reply.out()), 12);
+    EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), one, 0, reply.out()), 12);
+}
+
+// A host name is resolved, and again when the tool drops the link (one that does not resolve: lifecycle_test).
+TEST(TcpHostNames, ADroppedLinkIsMadeAgainByNameAndTheLogHasNoLineForIt) {
+    addrinfo hints = {}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    Rig::Options options;  // the 32-bit runner's chroot has no hosts file: its address there
+    options.host = getaddrinfo("localhost", nullptr, &hints, &found) == 0 ? L"localhost" : L"127.0.0.1";
+    if (found) freeaddrinfo(found);
+    Rig rig(PortKind::Tcp, options);
+    ASSERT_TRUE(rig.Attached());
+    ASSERT_EQ(rig.RoundTrip(L"0f01").size(), 10u);
+    rig.Sim()->CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return !rig.Sim()->IsConnected(); }, 3000));
+    // Time for the close to reach the port: the next command then waits for the link to connect again.
+    WaitUntil([] { return false; }, 300);
+    size_t size = 0;  // one written as the link drops is lost with it
+    for (int i = 0; i < 3 && size == 0; ++i) size = rig.RoundTrip(L"0f02", 8000).size();
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(rig.Sim()->Connections(), 2u);
+    EXPECT_TRUE(rig.WaitLog("Issuing:0f02")) << rig.Log();
+    EXPECT_EQ(rig.Log().find("Reconnecting"), std::string::npos) << rig.Log();
 }

@@ -1,13 +1,11 @@
-// The COM-port list through its exports, fed by setup devices and SERIALCOMM
-// values written into the Wine prefix; and the exported port classes on their
-// own: the serial port behind the pty link, the TCP port on loopback.
+// The COM-port list through its exports, fed by setup devices and SERIALCOMM values written into the Wine
+// prefix; and the exported port classes: the serial port behind the pty link, the TCP port on loopback.
 #include <gtest/gtest.h>
 
 #include "support/vornex_test.h"
 
 #include <setupapi.h>
 
-#include <atomic>
 #include <thread>
 
 #include "ports/serial_port.h"
@@ -88,14 +86,49 @@ std::vector<Listed> Rescan() {
 }
 
 std::wstring TextOf(const std::vector<Listed>& ports, int number) {  // "" when not listed
-    for (const Listed& p : ports)
-        if (p.number == number) return p.text;
+    for (const Listed& p : ports) if (p.number == number) return p.text;
     return L"";
 }
 
+// The far end of a loopback connection, for the port classes.
+struct Peer {
+    SOCKET socket = INVALID_SOCKET;
+    ~Peer() { Close(); }
+    void Close() { if (socket != INVALID_SOCKET) closesocket(socket); socket = INVALID_SOCKET; }
+    bool Accept(SOCKET listener) {  // within 5 s
+        Close();
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listener, &set);
+        timeval wait = {5, 0};
+        return select(0, &set, nullptr, nullptr, &wait) > 0 && (socket = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;
+    }
+    bool Connect(int port) {
+        socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<u_short>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    bool Send(const std::string& s) { return SendAll(socket, std::vector<uint8_t>(s.begin(), s.end())); }
+};
+
+template <typename Port>
+std::string ReadAll(Port& port) {
+    char buffer[2048];
+    const int n = port.Read(buffer, sizeof buffer);
+    return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+std::string Pattern(size_t n, int seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
+    return s;
+}
 }  // namespace
 
-TEST(PortList, SetupDevicesFirstThenRegistryNamesSortedByNumber) {
+TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans) {
     PortSources sources;
     ASSERT_TRUE(sources.Device(L"COM3", L"USB Serial Port") && sources.Device(L"COM1", L"Communications Port") &&
                 sources.Device(L"COM5", L"Setup Five"));
@@ -124,10 +157,7 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesSortedByNumber) {
         EXPECT_EQ(Take(GetPortDescription(index)), L"") << index;
         EXPECT_EQ(GetPortNumber(index), 0) << index;
     }
-}
-
-TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
-    PortSources sources;
+    // Only the count rescans; a value that is not text ends the registry scan.
     const int before = GetPortCount();
     ASSERT_TRUE(sources.Value(L"\\Device\\Late9", L"COM9"));
     for (int i = 1; i <= before; ++i) EXPECT_NE(GetPortNumber(i), 9);
@@ -135,8 +165,7 @@ TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
     EXPECT_EQ(TextOf(Rescan(), 9), L"Late9 (COM9)");
     ASSERT_TRUE(sources.Value(L"\\Device\\Number", nullptr));
     ASSERT_TRUE(sources.Value(L"\\Device\\After", L"COM13"));
-    // Where the number stands among the values is the registry's business;
-    // what comes after it is not scanned.
+    // Where the number stands among the values is the registry's business; what comes after it is not scanned.
     HKEY key = nullptr;
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
     bool numberSeen = false, afterNumber = false;
@@ -149,57 +178,13 @@ TEST(PortList, OnlyTheCountRescansAndANonTextValueEndsTheRegistryScan) {
     EXPECT_EQ(TextOf(Rescan(), 13).empty(), afterNumber);
 }
 
-// ---- The exported port classes -------------------------------------------------------
-
-namespace {
-// The far end of a loopback connection, for the port classes.
-struct Peer {
-    SOCKET socket = INVALID_SOCKET;
-    ~Peer() { Close(); }
-    void Close() { if (socket != INVALID_SOCKET) closesocket(socket); socket = INVALID_SOCKET; }
-    bool Accept(SOCKET listener) {
-        Close();
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(listener, &set);
-        timeval wait = {5, 0};
-        if (select(0, &set, nullptr, nullptr, &wait) <= 0) return false;
-        socket = accept(listener, nullptr, nullptr);
-        return socket != INVALID_SOCKET;
-    }
-    bool Connect(int port) {
-        socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<u_short>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    bool Send(const std::string& s) { return SendAll(socket, std::vector<uint8_t>(s.begin(), s.end())); }
-};
-
-template <typename Port>
-std::string ReadAll(Port& port) {
-    char buffer[2048];
-    const int n = port.Read(buffer, sizeof buffer);
-    return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
-}
-
-std::string Pattern(size_t n, int seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
-    return s;
-}
-}  // namespace
-
 TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     int com = 0, bridge = 0;
     ASSERT_TRUE(ComLink(com, bridge));
     Peer peer;
     ASSERT_TRUE(peer.Connect(bridge));
     CSerialPort port;
-    EXPECT_EQ(port.Open(256, 38400), 1);
-    EXPECT_EQ(port.Open(0, 38400), 1);
+    for (int bad : {256, 0}) EXPECT_EQ(port.Open(bad, 38400), 1) << bad;
     ASSERT_EQ(port.Open(com, 38400), 0);
     ASSERT_TRUE(port.StartPolling());
     // The link takes the connection a moment after it is made.
@@ -228,10 +213,17 @@ TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     port.Close();
 }
 
-TEST(TcpPortClass, BufferFullLostConnectionAndReconnection) {
+TEST(TcpPortClass, BufferFullLostConnectionReconnectionAndADestroyedPort) {
     int number = 0;
     SOCKET listener = Listen(number);
     Peer peer;
+    CTCPPort* doomed = new CTCPPort;
+    doomed->Open(L"127.0.0.1", static_cast<unsigned>(number));
+    ASSERT_TRUE(peer.Accept(listener));
+    ASSERT_TRUE(peer.Send("late"));
+    ASSERT_TRUE(MessageQueued());  // the connect notification at least
+    delete doomed;
+    Pump();  // what was queued goes to a window that is gone
     CTCPPort port;
     ASSERT_EQ(port.Open(L"127.0.0.1", static_cast<unsigned>(number)), 0);
     ASSERT_TRUE(WaitUntil([&] { return port.IsOpen(); }, 5000));
@@ -251,14 +243,8 @@ TEST(TcpPortClass, BufferFullLostConnectionAndReconnection) {
     EXPECT_EQ(ReadAll(port), "tail");
     // A write from a thread that pumps nothing (like the robot's worker)
     // starts a new connection, whose notifications still arrive here.
-    std::atomic<bool> refused{false};
-    std::thread writer([&] {
-        for (int i = 0; i < 500 && !refused; ++i) {
-            if (port.Write("w", 1) == 0) refused = true;
-            else Sleep(10);
-        }
-    });
-    writer.join();
+    bool refused = false;
+    std::thread([&] { for (int i = 0; i < 500 && !(refused = port.Write("w", 1) == 0); ++i) Sleep(10); }).join();
     ASSERT_TRUE(refused);
     ASSERT_TRUE(WaitUntil([&] { return port.IsOpen(); }, 5000));
     ASSERT_TRUE(peer.Accept(listener));
@@ -269,18 +255,7 @@ TEST(TcpPortClass, BufferFullLostConnectionAndReconnection) {
     closesocket(listener);
 }
 
-TEST(TcpPortClass, NotificationsOfADestroyedPortAreDroppedAndNamesAreCut) {
-    int number = 0;
-    SOCKET listener = Listen(number);
-    Peer peer;
-    CTCPPort* doomed = new CTCPPort;
-    doomed->Open(L"127.0.0.1", static_cast<unsigned>(number));
-    ASSERT_TRUE(peer.Accept(listener));
-    ASSERT_TRUE(peer.Send("late"));
-    ASSERT_TRUE(MessageQueued());  // the connect notification at least
-    delete doomed;
-    Pump();  // what was queued goes to a window that is gone
-    closesocket(listener);
+TEST(TcpPortClass, RefusedConnectionsAndLongNames) {
     CTCPPort refused;
     EXPECT_EQ(refused.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
     ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(refused.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));

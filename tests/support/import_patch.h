@@ -14,7 +14,6 @@ class ImportPatch {
 public:
     ImportPatch(void*& slot, void* standIn) : m_slot(&slot), m_old(slot) { Put(standIn); }
     ~ImportPatch() { Put(m_old); }
-
 private:
     void Put(void* value) {
         DWORD was = 0;

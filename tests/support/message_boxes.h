@@ -30,7 +30,6 @@ public:
         std::lock_guard<std::mutex> hold(m_lock);
         return std::exchange(m_texts, {});
     }
-
 private:
     std::atomic<bool> m_stop{false};
     std::mutex m_lock;

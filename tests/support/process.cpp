@@ -44,20 +44,17 @@ std::wstring WorkFolder() {
 Child::Child(const std::wstring& program, const std::wstring& args, const std::wstring& folder) {
     static int runs = 0;
     const std::wstring stem = WorkFolder() + L"child" + std::to_wstring(++runs);
-    m_out = stem + L".out";
-    m_err = stem + L".err";
+    m_out = stem + L".out", m_err = stem + L".err";
     const std::wstring exe = program.find_first_of(L"\\/") == std::wstring::npos ? ExeFolder() + program : program;
     std::wstring command = L"\"" + exe + L"\" " + args;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = Inheritable(m_out);
-    si.hStdError = Inheritable(m_err);
+    si.hStdOutput = Inheritable(m_out), si.hStdError = Inheritable(m_err);
     if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &si, &m_info))
         m_info = PROCESS_INFORMATION();
-    CloseHandle(si.hStdOutput);
-    CloseHandle(si.hStdError);
+    CloseHandle(si.hStdOutput), CloseHandle(si.hStdError);
 }
 
 Child::~Child() { Wait(0); }
@@ -71,12 +68,10 @@ Result Child::Wait(DWORD timeoutMs) {
         if (WaitForSingleObject(m_info.hProcess, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(m_info.hProcess, &code))
             result.exitCode = static_cast<int>(code);
         else TerminateProcess(m_info.hProcess, 99), WaitForSingleObject(m_info.hProcess, 5000);
-        CloseHandle(m_info.hProcess);
-        CloseHandle(m_info.hThread);
+        CloseHandle(m_info.hProcess), CloseHandle(m_info.hThread);
         m_info = PROCESS_INFORMATION();
     }
-    result.out = ReadLines(m_out);
-    result.err = ReadLines(m_err);
+    result.out = ReadLines(m_out), result.err = ReadLines(m_err);
     return result;
 }
 

@@ -7,8 +7,7 @@
 
 namespace vxproc {
 
-// The folder of this test program (bin\), with a trailing backslash.
-std::wstring ExeFolder();
+std::wstring ExeFolder();  // this test program's folder (bin\), with a trailing backslash
 // A folder of this process's own, made on first use, with a trailing
 // backslash; never one left by an earlier process (Wine reuses process IDs).
 std::wstring WorkFolder();
@@ -21,15 +20,13 @@ struct Result {
 
 class Child {
 public:
-    // program: a full path, or a name in ExeFolder(); folder: the working
-    // folder (empty: this process's).
+    // program: a full path or a name in ExeFolder(); folder: the working folder (empty: this process's).
     Child(const std::wstring& program, const std::wstring& args, const std::wstring& folder = std::wstring());
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     Result Wait(DWORD timeoutMs);
     std::string OutputSoFar() const;
-
 private:
     std::wstring m_out, m_err;
     PROCESS_INFORMATION m_info = {};
@@ -42,7 +39,6 @@ class ScopedEnv {
 public:
     ScopedEnv(const wchar_t* name, const std::wstring& value);
     ~ScopedEnv();
-
 private:
     std::wstring m_name, m_old;
     bool m_had = false;

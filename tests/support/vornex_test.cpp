@@ -9,10 +9,9 @@
 
 #include "protocol/command_frame.h"
 #include "sim/reply_frames.h"
+#include "support/process.h"
 
 namespace vxt {
-
-// ---- Waits, files ------------------------------------------------------------
 
 void Pump() {
     MSG msg;
@@ -37,8 +36,7 @@ std::string TempPath(const std::string& name) {
     static std::atomic<int> serial{0};
     char dir[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "vx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "-" +
-           name;
+    return std::string(dir) + "vx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "-" + name;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -46,8 +44,6 @@ std::string ReadFile(const std::string& path) {
     all << std::ifstream(path, std::ios::binary).rdbuf();
     return all.str();
 }
-
-// ---- Arrays -------------------------------------------------------------------
 
 namespace {
 // A failing SAFEARRAY call fails the test that made it, and says which.
@@ -77,9 +73,7 @@ SAFEARRAY* Vector(VARTYPE type, LONG lower, const std::vector<long>& values) {
     return array;
 }
 
-SAFEARRAY* Bytes(const std::vector<uint8_t>& values) {
-    return Vector(VT_UI1, 0, std::vector<long>(values.begin(), values.end()));
-}
+SAFEARRAY* Bytes(const std::vector<uint8_t>& values) { return Vector(VT_UI1, 0, {values.begin(), values.end()}); }
 
 SAFEARRAY* Matrix(VARTYPE type, ULONG rows, ULONG columns, const std::vector<long>& values, LONG lower) {
     SAFEARRAYBOUND bounds[2] = {{rows, lower}, {columns, lower}};
@@ -119,19 +113,27 @@ std::string Shape(SAFEARRAY* array) {
     return shape;
 }
 
-template <typename T, typename Out>
-static std::vector<Out> Elements(SAFEARRAY* array) {
+template <typename T, typename Out, typename Convert>
+static std::vector<Out> Elements(SAFEARRAY* array, Convert convert) {
     std::vector<Out> out;
     for (LONG i = 0; i < CountOf(array, 1); ++i) {
         T value{};
         if (FAILED(Check(SafeArrayGetElement(array, &i, &value), "SafeArrayGetElement"))) break;
-        out.push_back(static_cast<Out>(value));
+        out.push_back(convert(value));
     }
     return out;
 }
 
-std::vector<uint8_t> BytesOf(SAFEARRAY* array) { return Elements<unsigned char, uint8_t>(array); }
-std::vector<long> LongsOf(SAFEARRAY* array) { return Elements<LONG, long>(array); }
+const auto kSame = [](auto value) { return value; };
+std::vector<uint8_t> BytesOf(SAFEARRAY* array) { return Elements<unsigned char, uint8_t>(array, kSame); }
+std::vector<long> LongsOf(SAFEARRAY* array) { return Elements<LONG, long>(array, kSame); }
+std::vector<std::wstring> StringsOf(SAFEARRAY* array) {
+    return Elements<BSTR, std::wstring>(array, [](BSTR text) {
+        const std::wstring copy(text ? text : L"", SysStringLen(text));
+        SysFreeString(text);
+        return copy;
+    });
+}
 
 uint8_t At(SAFEARRAY* array, long first, long second) {
     LONG index[2] = {first, second};
@@ -140,23 +142,9 @@ uint8_t At(SAFEARRAY* array, long first, long second) {
     return value;
 }
 
-std::vector<std::wstring> StringsOf(SAFEARRAY* array) {
-    std::vector<std::wstring> out;
-    for (LONG i = 0; i < CountOf(array, 1); ++i) {
-        BSTR text = nullptr;
-        if (FAILED(Check(SafeArrayGetElement(array, &i, &text), "SafeArrayGetElement"))) break;
-        out.push_back(text ? std::wstring(text, SysStringLen(text)) : std::wstring());
-        SysFreeString(text);
-    }
-    return out;
-}
-
-// ---- Frames ---------------------------------------------------------------------
-
 std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed) {
     return EncodeCommand(text.c_str(), text.size(), addressed, false);
 }
-
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload) {
     return vxsim::BuildReplyFrame(payload.data(), payload.size());
 }
@@ -170,8 +158,6 @@ std::vector<uint8_t> RecordBytes(CRobotCommand* record) {
 bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle) {
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
-
-// ---- The scripted tool ----------------------------------------------------------------
 
 ScriptedTool::ScriptedTool() : m_listener(Listen(m_port)) {
     if (m_listener != INVALID_SOCKET) m_thread = std::thread([this] { Run(); });
@@ -187,7 +173,6 @@ void ScriptedTool::Answer(const std::vector<uint8_t>& bytes) {
     std::lock_guard<std::mutex> hold(m_lock);
     m_script.push_back(bytes);
 }
-
 size_t ScriptedTool::Commands() const {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_commands;
@@ -202,16 +187,10 @@ void ScriptedTool::Run() {
         FD_SET(client == INVALID_SOCKET ? m_listener : client, &set);
         timeval wait = {0, 20000};
         if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
-        if (client == INVALID_SOCKET) {
-            client = accept(m_listener, nullptr, nullptr);
-            continue;
-        }
+        if (client == INVALID_SOCKET) { client = accept(m_listener, nullptr, nullptr); continue; }
         char buffer[4096];
         const int got = recv(client, buffer, sizeof buffer, 0);
-        if (got <= 0) {
-            closesocket(client), client = INVALID_SOCKET, pending.clear();
-            continue;
-        }
+        if (got <= 0) { closesocket(client), client = INVALID_SOCKET, pending.clear(); continue; }
         pending.insert(pending.end(), buffer, buffer + got);
         // The library writes each command frame (A5 5A .. FA AF) in one piece.
         const uint8_t start[2] = {0xA5, 0x5A};
@@ -219,17 +198,13 @@ void ScriptedTool::Run() {
             std::search(pending.begin(), pending.end(), start, start + 2) == pending.end())
             continue;
         pending.clear();
-        std::vector<uint8_t> answer;
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            if (m_commands++ < m_script.size()) answer = m_script[m_commands - 1];
-        }
+        std::unique_lock<std::mutex> hold(m_lock);
+        const std::vector<uint8_t> answer = m_commands < m_script.size() ? m_script[m_commands] : std::vector<uint8_t>();
+        ++m_commands, hold.unlock();
         SendAll(client, answer);
     }
     if (client != INVALID_SOCKET) closesocket(client);
 }
-
-// ---- The simulated FTDI library ---------------------------------------------------------
 
 namespace ftdi {
 namespace {
@@ -248,10 +223,7 @@ struct Library {
         const std::string config = TempPath("ftdisim.cfg");
         std::ofstream(config, std::ios::binary) << kDevices;
         SetEnvironmentVariableA("VORNEX_FTDISIM_CONFIG", config.c_str());
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring folder(path);
-        folder = folder.substr(0, folder.find_last_of(L"\\/")) + L"\\ftdisim";
+        const std::wstring folder = vxproc::ExeFolder() + L"ftdisim";
         // vornex.dll loads "Ftd2xx.dll" by name and gets this module.
         SetDllDirectoryW(folder.c_str());
         module = LoadLibraryW((folder + L"\\Ftd2xx.dll").c_str());
@@ -276,15 +248,12 @@ std::vector<uint8_t> Written(int device) {
 }
 }  // namespace ftdi
 
-// ---- COM ports -------------------------------------------------------------------------
-
 bool ComLink(int& com, int& bridgePort, std::string* line) {
     char fixture[128] = {}, prefix[MAX_PATH] = {};
     if (!GetEnvironmentVariableA("VX_COM_FIXTURE", fixture, sizeof fixture) ||
         !GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix))
         return false;
-    // The link writes "COM<n> <port> <rate> <format>" there; Wine sees the
-    // Linux tree as Z:.
+    // The link writes "COM<n> <port> <rate> <format>" there; Wine sees the Linux tree as Z:.
     std::istringstream ready(ReadFile(std::string("Z:") + prefix + "/ptylink/" + fixture + ".ready"));
     std::string name, rate, format;
     if (!(ready >> name >> bridgePort) || std::sscanf(name.c_str(), "COM%d", &com) != 1) return false;
@@ -292,10 +261,7 @@ bool ComLink(int& com, int& bridgePort, std::string* line) {
     return true;
 }
 
-// ---- The rig -----------------------------------------------------------------------------
-
 const PortKind kEveryPort[3] = {PortKind::Tcp, PortKind::Com, PortKind::Ftdi};
-
 const char* Name(PortKind kind) { return kind == PortKind::Tcp ? "Tcp" : kind == PortKind::Com ? "Com" : "Ftdi"; }
 
 bool Release(PortKind kind, PORT_HANDLE port) {
@@ -310,13 +276,13 @@ Rig::Rig(PortKind kind, const Options& options, int tcpPort)
         if (!ftdi::Reset()) return;
         m_port = ROBOT_AttachFTDIDeviceByIndex(m_robot, 0);
     } else if (tcpPort) {
-        m_port = ROBOT_AttachTcpPort(m_robot, L"127.0.0.1", static_cast<unsigned>(tcpPort), 5000);
+        m_port = ROBOT_AttachTcpPort(m_robot, options.host, static_cast<unsigned>(tcpPort), 5000);
     } else {
         m_sim.reset(new vxsim::SimServer());
         if (options.lineRate) m_sim->SetFixedLineRate(options.lineRate);
         if (kind == PortKind::Tcp) {
             const int port = m_sim->ListenTcp();
-            if (port > 0) m_port = ROBOT_AttachTcpPort(m_robot, L"127.0.0.1", static_cast<unsigned>(port), 5000);
+            if (port > 0) m_port = ROBOT_AttachTcpPort(m_robot, options.host, static_cast<unsigned>(port), 5000);
         } else {
             int com = 0, bridge = 0;
             if (ComLink(com, bridge) && m_sim->ConnectTcp("127.0.0.1", bridge, 5000))
@@ -328,9 +294,8 @@ Rig::Rig(PortKind kind, const Options& options, int tcpPort)
     if (kind == PortKind::Com && m_port) {
         ROBOT_StartPolling(m_robot);
         ROBOT_SetTimeout(m_robot, 300);
-        int tries = 0;
-        while (tries < 20 && RoundTrip(L"0000", 1000).empty()) ++tries;
-        if (tries == 20) ADD_FAILURE() << "the COM link never answered";
+        if (!WaitUntil([&] { return !RoundTrip(L"0000", 1000).empty(); }, 20000))
+            ADD_FAILURE() << "the COM link never answered";
         ROBOT_StopPolling(m_robot);
         ClearToolReceived();
     }
@@ -342,21 +307,17 @@ Rig::Rig(PortKind kind, const Options& options, int tcpPort)
 Rig::~Rig() {
     ROBOT_StopPolling(m_robot);
     ROBOT_Destroy(m_robot);
-    if (m_port) {
-        EXPECT_EQ(Release(m_kind, m_port), 1) << "releasing the " << Name(m_kind) << " port";
-    }
+    if (m_port) { EXPECT_EQ(Release(m_kind, m_port), 1) << "releasing the " << Name(m_kind) << " port"; }
     m_sim.reset();
     DeleteFileA(m_logPath.c_str());
 }
 
 bool Rig::AddFaults(const std::string& rules) {
-    if (m_kind != PortKind::Ftdi) return m_sim && m_sim->AddFaults(rules);
-    return ftdi::Control("fault " + rules) == 0;
+    return m_kind == PortKind::Ftdi ? ftdi::Control("fault " + rules) == 0 : m_sim && m_sim->AddFaults(rules);
 }
 
 std::vector<uint8_t> Rig::ToolReceived() {
-    if (m_kind != PortKind::Ftdi) return m_sim ? m_sim->Received() : std::vector<uint8_t>();
-    return ftdi::Written(0);
+    return m_kind == PortKind::Ftdi ? ftdi::Written(0) : m_sim ? m_sim->Received() : std::vector<uint8_t>();
 }
 
 void Rig::ClearToolReceived() {
@@ -367,13 +328,10 @@ void Rig::ClearToolReceived() {
 bool Rig::WaitToolReceived(const std::vector<uint8_t>& bytes, DWORD ms) {
     return WaitUntil([&] { return ToolReceived() == bytes; }, ms);
 }
-
 std::string Rig::Log() { return ReadFile(m_logPath); }
-
 bool Rig::WaitLog(const std::string& text, DWORD ms) {
     return WaitUntil([&] { return Log().find(text) != std::string::npos; }, ms);
 }
-
 long Rig::Send(const std::wstring& text) { return ROBOT_SendCommand(m_robot, text.c_str()); }
 
 long Rig::Wait(long id, DWORD ms, std::vector<uint8_t>* bytes) {

@@ -1,14 +1,8 @@
 #pragma once
-// The kit every Windows test program shares. Link vx_test_kit: it links
-// vornex.dll's import library (the names come from vornex.h) and the
-// in-process tool simulator.
-//
-//   vxt::Rig rig(vxt::PortKind::Com);          // simulator behind a real link
-//   ASSERT_TRUE(rig.Attached());
-//   std::vector<uint8_t> reply = rig.RoundTrip(L"0a01");
-//
-// Every wait is bounded and keeps this thread's window messages flowing (a
-// TCP port's notifications arrive as messages of the thread that attached it).
+// The kit every Windows test program shares (vx_test_kit: vornex.dll's import
+// library and the in-process tool simulator). Every wait is bounded and keeps
+// this thread's window messages flowing (a TCP port's notifications arrive as
+// messages of the thread that attached it).
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -28,14 +22,12 @@
 
 namespace vxt {
 
-// ---- Waits, files ---------------------------------------------------------------
 void Pump();  // dispatches this thread's pending window messages
-// Pumps until cond holds or ms have passed; cond's last value.
+// Pumps until cond holds or ms have passed: cond's last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
 std::string TempPath(const std::string& name);  // fresh, in the temporary folder
 std::string ReadFile(const std::string& path);
 
-// ---- Arrays (SAFEARRAY) ---------------------------------------------------------
 // Owns an array the host side holds and destroys it at the end.
 class Array {
 public:
@@ -45,12 +37,10 @@ public:
     Array& operator=(const Array&) = delete;
     SAFEARRAY* get() const { return m_array; }
     SAFEARRAY** out() { return &m_array; }
-
 private:
     SAFEARRAY* m_array;
 };
-// A vector of an integer type (or VT_R8) from lower bound `lower`; a matrix,
-// rows x columns, element (r, c) = values[r * columns + c].
+// A vector of an integer type (or VT_R8) from lower bound `lower`; a matrix, element (r, c) = values[r * columns + c].
 SAFEARRAY* Vector(VARTYPE type, LONG lower, const std::vector<long>& values);
 SAFEARRAY* Bytes(const std::vector<uint8_t>& values);  // VT_UI1 from 0
 SAFEARRAY* Matrix(VARTYPE type, ULONG rows, ULONG columns, const std::vector<long>& values, LONG lower = 0);
@@ -63,22 +53,17 @@ uint8_t At(SAFEARRAY* array, long first, long second);  // 2-D, 1-byte elements
 std::vector<std::wstring> StringsOf(SAFEARRAY* array);
 std::vector<long> LongsOf(SAFEARRAY* array);
 
-// ---- Frames ---------------------------------------------------------------------
 std::vector<uint8_t> FrameOf(const std::wstring& text, bool addressed = false);  // as the library writes it
 std::vector<uint8_t> ReplyFrame(const std::vector<uint8_t>& payload);  // as a tool answers
 std::vector<uint8_t> RecordBytes(CRobotCommand* record);  // the part under the walk
 bool Contains(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 
-// ---- The scripted tool ----------------------------------------------------------
-// A tool on loopback TCP that answers the n-th command frame it receives with
-// the n-th scripted block (garbage, bad frames, nothing at all); commands past
-// the script get no answer. One connection at a time.
+// A tool on loopback TCP that answers the n-th command frame with the n-th scripted block (garbage, bad frames,
+// nothing at all); commands past the script get no answer. One connection at a time.
 class ScriptedTool {
 public:
     ScriptedTool();
     ~ScriptedTool();
-    ScriptedTool(const ScriptedTool&) = delete;
-    ScriptedTool& operator=(const ScriptedTool&) = delete;
     int Port() const { return m_port; }
     void Answer(const std::vector<uint8_t>& bytes);  // empty: silence for that command
     size_t Commands() const;
@@ -94,7 +79,6 @@ private:
     std::thread m_thread;
 };
 
-// ---- The simulated FTDI library (bin/ftdisim/Ftd2xx.dll) ------------------------
 // Loaded before vornex.dll needs it, so that both see the same devices.
 namespace ftdi {
 // The four standard devices, none open: "Vornex Sim Tool" (0x1011, COM9),
@@ -107,37 +91,31 @@ long long Query(const std::string& name);
 std::vector<uint8_t> Written(int device = 0);
 }  // namespace ftdi
 
-// ---- COM ports ------------------------------------------------------------------
-// The COM number and bridge port of this program's pty link (the ctest fixture
-// named by VX_COM_FIXTURE; tests/CMakeLists.txt vx_use_com_port), and the
-// line settings the port was last given ("38400 8N1"); false when there is none.
+// The COM number and bridge port of this program's pty link (the ctest fixture named by VX_COM_FIXTURE), and
+// the line settings the port was last given ("38400 8N1"); false when there is none.
 bool ComLink(int& com, int& bridgePort, std::string* line = nullptr);
 
-// ---- The end-to-end rig ---------------------------------------------------------
 enum class PortKind { Tcp, Com, Ftdi };
 const char* Name(PortKind kind);
 extern const PortKind kEveryPort[3];
 bool Release(PortKind kind, PORT_HANDLE port);  // the release function of that kind
 
-// A robot object linked to the simulated tool, set up in the host's order
-// (create, attach, settings, start polling) and ended in it (stop polling,
-// destroy, release the port). The robot logs to Log(). On COM one command
-// ("0000") has made a round trip before the test starts.
+// A robot object linked to the simulated tool, set up in the host's order (create, attach, settings, start
+// polling) and ended in it (stop polling, destroy, release the port). The robot logs to Log(). On COM one
+// command ("0000") has made a round trip before the test starts.
 class Rig {
 public:
     struct Options {
         unsigned timeoutMs = 1000;    // ROBOT_SetTimeout
         bool poll = true;             // ROBOT_StartPolling
         uint32_t lineRate = 0;        // TCP/COM: pace answers at this rate (0: no pacing)
+        const wchar_t* host = L"127.0.0.1";  // TCP: the name the robot connects to
     };
     explicit Rig(PortKind kind) : Rig(kind, Options()) {}
-    // tcpPort: a TCP link to a tool of the test's own on this loopback port
-    // (a ScriptedTool); Sim() is null.
+    // tcpPort: a TCP link to a tool of the test's own on this loopback port (a ScriptedTool); Sim() is null.
     Rig(PortKind kind, const Options& options, int tcpPort = 0);
     explicit Rig(int tcpPort) : Rig(PortKind::Tcp, Options(), tcpPort) {}
     ~Rig();
-    Rig(const Rig&) = delete;
-    Rig& operator=(const Rig&) = delete;
 
     bool Attached() const { return m_port != nullptr; }
     // The test destroyed the robot or released the port itself.
@@ -147,8 +125,7 @@ public:
     PORT_HANDLE port() const { return m_port; }
     vxsim::SimServer* Sim() { return m_sim.get(); }  // TCP and COM only
 
-    // The same on every kind: fault rules (sim/fault_plan.h), what the tool
-    // received, the robot's log.
+    // The same on every kind: fault rules (sim/fault_plan.h), what the tool received, the robot's log.
     bool AddFaults(const std::string& rules);
     std::vector<uint8_t> ToolReceived();
     void ClearToolReceived();
@@ -157,9 +134,8 @@ public:
     bool WaitLog(const std::string& text, DWORD ms = 3000);
 
     long Send(const std::wstring& text);
-    // Waits for id to finish, then ROBOT_GetReplyBytes: the size of a one-part
-    // reply (its bytes to bytes) or the largest part's, -1 abandoned; not in
-    // time, a failure of the test and 0.
+    // Waits for id to finish, then ROBOT_GetReplyBytes: the size of a one-part reply (its bytes to bytes) or
+    // the largest part's, -1 abandoned; not in time, a failure of the test and 0.
     long Wait(long id, DWORD ms = 5000, std::vector<uint8_t>* bytes = nullptr);
     // Send + ROBOT_WaitReplyBytes + ROBOT_DeleteReply: the reply, empty if none.
     std::vector<uint8_t> RoundTrip(const std::wstring& text, DWORD ms = 5000);
