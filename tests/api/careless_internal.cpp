@@ -38,7 +38,7 @@ public:
     bool Held() const { return m_cookie != 0 && LoaderLockHeldByThisThread(); }
 
 private:
-    static void* Ntdll(const char* name) { return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)); }
+    static void* Ntdll(const char* fn) { return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), fn)); }
     ULONG_PTR m_cookie = 0;
 };
 

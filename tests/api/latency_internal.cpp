@@ -103,8 +103,7 @@ private:
         }
         closesocket(m_client);
     }
-    SOCKET m_listener = vxt::Listen(port);
-    SOCKET m_client = INVALID_SOCKET;
+    SOCKET m_listener = vxt::Listen(port), m_client = INVALID_SOCKET;
     std::thread m_thread;
 };
 
