@@ -1,7 +1,6 @@
-// Hosts that break the calling rules where only the static core can tell
-// what happened: two threads waiting for one command, and stops made while
-// the host holds the loader lock (from its own DllMain), also right before
-// it unloads the library. (A destroy while another thread waits: latency.)
+// Hosts that break the calling rules where only the static core can tell:
+// two threads waiting for one command, stops made under the loader lock (from
+// the host's DllMain), also right before it unloads the library.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -29,23 +28,17 @@ bool Within(DWORD ms, Cond cond) {
 class LoaderLock {
 public:
     LoaderLock() {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        m_lock = reinterpret_cast<LockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-        m_unlock = reinterpret_cast<UnlockFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-        if (m_lock) m_lock(0, nullptr, &m_cookie);
+        if (auto lock = reinterpret_cast<LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*)>(Ntdll("LdrLockLoaderLock")))
+            lock(0, nullptr, &m_cookie);
     }
-    ~LoaderLock() { Release(); }
-    void Release() {
-        if (m_unlock && m_cookie) m_unlock(0, m_cookie);
-        m_cookie = 0;
+    ~LoaderLock() {
+        auto unlock = reinterpret_cast<LONG(NTAPI*)(ULONG, ULONG_PTR)>(Ntdll("LdrUnlockLoaderLock"));
+        if (unlock && m_cookie) unlock(0, m_cookie);
     }
     bool Held() const { return m_cookie != 0 && LoaderLockHeldByThisThread(); }
 
 private:
-    typedef LONG(NTAPI* LockFn)(ULONG, ULONG*, ULONG_PTR*);
-    typedef LONG(NTAPI* UnlockFn)(ULONG, ULONG_PTR);
-    LockFn m_lock = nullptr;
-    UnlockFn m_unlock = nullptr;
+    static void* Ntdll(const char* fn) { return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), fn)); }
     ULONG_PTR m_cookie = 0;
 };
 
@@ -60,36 +53,25 @@ unsigned long ThreadsOfThisProcess() {
     return count;
 }
 
-// A command sent (on no port) and awaiting its reply; Complete answers it.
-struct AwaitedCommand {
-    AwaitedCommand() {
-        robot.Transmit(0);  // hands it over and "sends" it
-    }
-    void Complete() {
-        std::vector<unsigned char> frame = EncodeCommand(L"0a01", 4, false, false);
-        robot.HandleReply(reinterpret_cast<char*>(frame.data()), static_cast<int>(frame.size()));
-    }
+TEST(CarelessHost, TwoThreadsWaitingForOneCommandBothGetItWhenItCompletes) {
     CRobotTool robot;
     const int id = robot.Issue(CString(L"0a01"), eStandard, false, false);
-};
-
-TEST(CarelessHost, TwoThreadsWaitingForOneCommandBothGetItWhenItCompletes) {
-    AwaitedCommand command;
+    robot.Transmit(0);  // hands it over and "sends" it (on no port)
     CRobotCommand* got[2] = {};
-    std::thread first([&] { got[0] = command.robot.WaitReply(command.id, 30000); });
-    std::thread second([&] { got[1] = command.robot.WaitReply(command.id, 30000); });
-    ASSERT_TRUE(Within(10000, [&] { return command.robot.GetWaiterCount() == 2; }));
-    command.Complete();
+    std::thread first([&] { got[0] = robot.WaitReply(id, 30000); });
+    std::thread second([&] { got[1] = robot.WaitReply(id, 30000); });
+    ASSERT_TRUE(Within(10000, [&] { return robot.GetWaiterCount() == 2; }));
+    std::vector<unsigned char> reply = EncodeCommand(L"0a01", 4, false, false);
+    robot.HandleReply(reinterpret_cast<char*>(reply.data()), static_cast<int>(reply.size()));
     first.join(), second.join();
     ASSERT_NE(got[0], nullptr);
     EXPECT_EQ(got[0], got[1]);
     EXPECT_TRUE(got[0]->IsReplyComplete());
-    EXPECT_EQ(command.robot.GetWaiterCount(), 0);
+    EXPECT_EQ(robot.GetWaiterCount(), 0);
 }
 
-// A worker started while the host holds the loader lock cannot run before
-// the lock is free: a stop then must not wait for it, and the worker must
-// leave without touching the robot object that is gone by then.
+// The worker cannot run before the lock is free: the stop must not wait for
+// it, and the worker leaves without touching the robot that is gone by then.
 TEST(CarelessHost, AStartAndDestroyUnderTheLoaderLockReturnsAndTheWorkerLeavesAlone) {
     const unsigned long before = ThreadsOfThisProcess();
     bool returned = false;
@@ -107,9 +89,8 @@ TEST(CarelessHost, AStartAndDestroyUnderTheLoaderLockReturnsAndTheWorkerLeavesAl
     EXPECT_TRUE(Within(10000, [&] { return ThreadsOfThisProcess() <= before; }));
 }
 
-// A host that stops, destroys and unloads from its DllMain: the worker is
-// still leaving the library's code then, so the library stays loaded until
-// the worker's last instruction in it, and goes after.
+// The worker is still leaving the library's code then: the library stays
+// loaded until its last instruction there, and goes after.
 TEST(CarelessHost, UnloadingRightAfterAStopUnderTheLoaderLockWaitsForTheWorker) {
     for (bool workerRan : {true, false}) {
         HMODULE library = LoadLibraryW(L"vornex.dll");

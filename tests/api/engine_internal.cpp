@@ -1,54 +1,46 @@
-// White-box, for what no host can time: the engine's poll cycle driven by
-// hand through a fake port, with the tick source under the test's control
-// (the time limit, the keep-alive after 25 s of idle link, reply parts walked
-// in key order); and host threads queueing as the worker decides to sleep.
+// White-box, for what no host can time: the poll cycle driven by hand (a fake
+// port and tick source, or TCP and the simulated FTDI device), host threads
+// queueing as the worker decides to sleep; a record and the log writer alone.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <thread>
 
+#include "api/attach_exports.h"
+#include "api/lifecycle_exports.h"
 #include "engine/log_file.h"
 #include "engine/robot_tool.h"
 #include "engine/tcp_transport.h"
 #include "engine/tick_source.h"
 #include "protocol/command_frame.h"
+#include "support/import_patch.h"
 #include "support/loopback.h"
 
-// The library calls ResetEvent through this program's import table.
-#ifdef _WIN64
-extern "C" BOOL(WINAPI* g_resetEventImport)(HANDLE) __asm__("__imp_ResetEvent");
-#else
-extern "C" BOOL(WINAPI* g_resetEventImport)(HANDLE) __asm__("__imp__ResetEvent@4");
-#endif
+extern "C" void* g_resetSlot __asm__(VX_IMPORT_SLOT(ResetEvent, 4));
 
 namespace {
 
-// Each reset of this event is held back a moment, so that a host thread
-// queueing then meets the worker deciding to sleep; a reset by the clearing
-// thread is held longer and counted.
+// Resets of this event are held back so that a host thread queueing meets the
+// worker deciding to sleep; the clearing thread's are held longer and counted.
 std::atomic<HANDLE> g_slowEvent{nullptr};
 std::atomic<DWORD> g_clearer{0};
 std::atomic<int> g_clears{0};
-BOOL(WINAPI* const g_resetEvent)(HANDLE) = g_resetEventImport;
+const auto g_resetEvent = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(g_resetSlot);
 BOOL WINAPI SlowReset(HANDLE event) {
     if (event == g_slowEvent) GetCurrentThreadId() == g_clearer ? (++g_clears, Sleep(30)) : Sleep(1);
     return g_resetEvent(event);
 }
-const bool g_resetsHooked = [] {
-    DWORD was = 0;
-    VirtualProtect(&g_resetEventImport, sizeof g_resetEventImport, PAGE_READWRITE, &was);
-    g_resetEventImport = &SlowReset;
-    return VirtualProtect(&g_resetEventImport, sizeof g_resetEventImport, was, &was) != 0;
-}();
 
-// What the engine writes is kept; with echo on, the worker's wait for input
-// waits on the work event and each frame comes back as its own answer (one
-// starting EE gets none).
+// Keeps what the engine writes; with echo on, input waits on the work event and
+// each frame comes back as its own answer (one starting EE gets none).
 class FakePort : public LinkTransport {
 public:
     bool WaitForData(HANDLE work, unsigned int ms) override {
@@ -88,6 +80,14 @@ public:
     HANDLE WorkEvent() const { return m_workEvent; }
 };
 
+const std::vector<unsigned char> kKeepAlive = EncodeCommand(L"be71", 4, false, false);
+
+bool PumpUntil(const std::function<bool()>& cond) {
+    for (DWORD start = GetTickCount(); !cond() && GetTickCount() - start < 10000; Sleep(2))
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+    return cond();
+}
+
 std::atomic<uint32_t> g_now{0};
 uint32_t FakeTicks() { return g_now.load(); }
 
@@ -101,17 +101,14 @@ protected:
 
 }  // namespace
 
-TEST_F(Engine, KindOneIsAbandonedOneCycleAfterItIsSent) {
+TEST_F(Engine, KindOneGoesACycleAfterItIsSentAndPagesRestartTheTimeLimit) {
     const int one = robot.Issue(CString(L"be71"), eNoReply, false, false);
     robot.Transmit(0);
     robot.Reply(L"be71");  // a reply to kind 1 is dropped
     EXPECT_EQ(robot.FindReply(one), nullptr);
     robot.Transmit(0);  // abandoned one cycle after it was sent
     EXPECT_TRUE(robot.Abandoned(one));
-}
-
-TEST_F(Engine, PagesRestartTheTimeLimitAndAnAbandonedReadKeepsItsPages) {
-    robot.SetTimeout(500);
+    robot.SetTimeout(500);  // an abandoned page read keeps its pages
     const int id = robot.ReadFlashPages(0, 3, 38400, true, nullptr);
     robot.Transmit(0);
     robot.Transmit(400);
@@ -130,28 +127,23 @@ TEST_F(Engine, PagesRestartTheTimeLimitAndAnAbandonedReadKeepsItsPages) {
 
 // Unanswered, a command is abandoned on the cycle that reaches the limit.
 TEST_F(Engine, ElapsedTimeCountsOnlyPollingAndWrapsToZero) {
+    auto pollAt = [&](uint32_t now) { g_now = now, robot.Poll(); };
     g_now = 5000000;
     const int id = robot.Issue(CString(L"0102"), eStandard, false, false);  // default limit 2000 ms
     robot.Poll();  // the first cycle counts only its own time
     for (int i = 0; i < 6; ++i) {
-        g_now += 333;
-        robot.Poll();
+        pollAt(g_now + 333);
         ASSERT_EQ(robot.FindReply(id), nullptr) << "abandoned early, cycle " << i;  // 1998 ms at most
     }
-    g_now += 2;
-    robot.Poll();
+    pollAt(g_now + 2);
     EXPECT_TRUE(robot.Abandoned(id));
-    g_now = 0xFFFFFF00u;
-    robot.Poll();
+    pollAt(0xFFFFFF00u);
     const int late = robot.Issue(CString(L"0304"), eStandard, false, false);
     robot.Poll();
-    g_now = 0x10;  // wrapped: no time passed
-    robot.Poll();
-    g_now += 1999;
-    robot.Poll();
+    pollAt(0x10);  // wrapped: no time passed
+    pollAt(g_now + 1999);
     EXPECT_EQ(robot.FindReply(late), nullptr);
-    g_now += 60000;  // a minute without polling: over in the first cycle
-    robot.Poll();
+    pollAt(g_now + 60000);  // a minute without polling: over in the first cycle
     EXPECT_TRUE(robot.Abandoned(late));
 }
 
@@ -168,7 +160,7 @@ TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     EXPECT_EQ(idleUntilWritten(), 60000);  // a closed TCP port holds it
     robot.port->connected = true;
     EXPECT_EQ(idleUntilWritten(), 25100);  // queued on the 25th second, sent in the next cycle
-    EXPECT_EQ(robot.port->writes.back(), EncodeCommand(L"be71", 4, false, false));
+    EXPECT_EQ(robot.port->writes.back(), kKeepAlive);
     EXPECT_EQ(idleUntilWritten(), 25100);  // kind 1: abandoned a cycle later, the count restarts
     for (int i = 0; i < 200; ++i) robot.Transmit(100);
     robot.Issue(CString(L"0102"), eStandard, false, false);
@@ -182,23 +174,16 @@ TEST_F(Engine, KeepAliveAfterTwentyFiveIdleSecondsAndHeldWhileDisconnected) {
     std::remove(log.c_str());
 }
 
-// A write that finds the connection lost starts an attempt of its own. The
-// link counts the 30 s an attempt may take from that write, not from its own
-// last attempt, and starts no other while it runs; it then connects.
+// The link counts the 30 s an attempt may take from the write that started
+// it, not from its own last attempt, and starts no other while it runs.
 TEST_F(Engine, AnAttemptAWriteStartedRunsItsFullTimeAndConnects) {
     int number = -1;
     SOCKET listener = vxt::Listen(number);
     ASSERT_NE(listener, INVALID_SOCKET);
     CTCPPort port;
-    auto dispatchUntilOpen = [&] {
-        for (DWORD start = GetTickCount(); !port.IsOpen() && GetTickCount() - start < 5000; Sleep(2)) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        }
-        return port.IsOpen();
-    };
+    auto opened = [&] { return port.IsOpen(); };
     port.Open(L"127.0.0.1", static_cast<unsigned>(number));
-    ASSERT_TRUE(dispatchUntilOpen());
+    ASSERT_TRUE(PumpUntil(opened));
     g_now = 0;
     TcpTransport link(&port);
     SOCKET peer = accept(listener, nullptr, nullptr);
@@ -212,7 +197,7 @@ TEST_F(Engine, AnAttemptAWriteStartedRunsItsFullTimeAndConnects) {
     g_now = 31000 + TcpTransport::kPendingLimitMs - 1;
     EXPECT_FALSE(link.AcceptsSending());
     EXPECT_EQ(port.GetAttemptCount(), 2u);
-    ASSERT_TRUE(dispatchUntilOpen());
+    ASSERT_TRUE(PumpUntil(opened));
     EXPECT_TRUE(link.AcceptsSending());
     EXPECT_EQ(port.GetAttemptCount(), 2u);
     closesocket(listener);
@@ -220,16 +205,8 @@ TEST_F(Engine, AnAttemptAWriteStartedRunsItsFullTimeAndConnects) {
 
 TEST(CommandRecord, PartsWalkInKeyOrderNegativeFirstAndAKeyIsStoredOnce) {
     CRobotCommand record(CString(L"BE4D"), ePageRead);
-    auto store = [&](int key, const char* text) {
-        char* copy = new char[strlen(text)];
-        memcpy(copy, text, strlen(text));
-        record.StoreReply(key, static_cast<int>(strlen(text)), copy);
-    };
-    store(5, "e");
-    store(0, "aa");
-    store(2, "old");
-    store(2, "ccc");
-    store(-128, "nnnn");
+    for (auto [key, text] : {std::pair<int, const char*>{5, "e"}, {0, "aa"}, {2, "old"}, {2, "ccc"}, {-128, "nnnn"}})
+        record.StoreReply(key, static_cast<int>(strlen(text)), strcpy(new char[strlen(text) + 1], text));
     EXPECT_EQ(record.GetReplyCount(), 4);
     std::string order;
     ASSERT_TRUE(record.StartReplyWalk());
@@ -237,6 +214,22 @@ TEST(CommandRecord, PartsWalkInKeyOrderNegativeFirstAndAKeyIsStoredOnce) {
     while (record.NextReply());
     EXPECT_EQ(order, "nnnn|aa|ccc|e|");
     record.FreeReplies();
+}
+
+TEST(LogFile, StoresEveryLineEndAsCrLfAcrossItsBufferAndTruncatesOnOpen) {
+    const std::string path = "log-file-internal.log";
+    std::ofstream(path, std::ios::binary) << "stale content that is longer than the new log";
+    const std::string longLine(600, 'a'), edge(511, 'c');  // 511 + CR fills the buffer, LF goes next
+    {
+        CLogFile log(path.c_str());
+        log.WriteLine(longLine + "\nb");
+        log.WriteLine(edge);
+        log.WriteLine("");
+    }
+    std::string text;
+    std::getline(std::ifstream(path, std::ios::binary), text, '\0');
+    EXPECT_EQ(text, longLine + "\r\nb\r\n" + edge + "\r\n\r\n");
+    std::remove(path.c_str());
 }
 
 // A minute's poll wait: a command whose wake-up is lost (queued or decided
@@ -247,7 +240,8 @@ TEST(HandOver, HostThreadsQueueingAsTheWorkerDecidesToSleepAreNeverLeftWaiting) 
     Robot robot;
     robot.port->echo = true;
     g_slowEvent = robot.WorkEvent();
-    ASSERT_TRUE(g_resetsHooked && robot.StartPolling());
+    ImportPatch slowResets(g_resetSlot, reinterpret_cast<void*>(&SlowReset));
+    ASSERT_TRUE(robot.StartPolling());
     std::atomic<int> stalls{0};
     auto roundTrips = [&](int n) {
         for (int i = 0; i < n && !stalls; ++i) {
@@ -277,6 +271,73 @@ TEST(HandOver, HostThreadsQueueingAsTheWorkerDecidesToSleepAreNeverLeftWaiting) 
     }
     EXPECT_EQ(stalls.load(), 0) << "a command queued during a clear was left waiting";
     robot.StopPolling();
-    g_slowEvent = nullptr;
     SetEnginePollWait(0);
+}
+
+// Nothing reads the port between the transmit steps: held input stays there.
+TEST(TcpLink, KeepAliveGoesOutOnlyWhileConnectedAndAnAbandonmentDropsHeldInput) {
+    int number = -1;
+    SOCKET listener = vxt::Listen(number);
+    std::unique_ptr<CRobotTool> robot(new CRobotTool);
+    auto port = static_cast<CTCPPort*>(ROBOT_AttachTcpPort(robot.get(), L"127.0.0.1", static_cast<unsigned>(number), 5000));
+    ASSERT_NE(port, nullptr);
+    SOCKET peer = accept(listener, nullptr, nullptr);
+    const DWORD limit = 5000;  // on the peer's reads
+    setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    ROBOT_SetKeepAlive(robot.get(), 1);
+    robot->Transmit(kKeepAlivePeriodMs);  // idle for the period: queued
+    robot->Transmit(0);                   // written before this returns
+    std::vector<unsigned char> wire(kKeepAlive.size() + 1);
+    const int got = recv(peer, reinterpret_cast<char*>(wire.data()), static_cast<int>(wire.size()), 0);
+    wire.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    EXPECT_EQ(wire, kKeepAlive);
+    robot->Transmit(0);  // kind 1: abandoned a cycle later
+    ASSERT_EQ(ROBOT_IsIdle(robot.get()), 1);
+    ROBOT_SetTimeout(robot.get(), 100);
+    robot->Issue(CString(L"0102"), eStandard, false, false);
+    robot->Transmit(0);
+    ASSERT_TRUE(vxt::SendAll(peer, {0x11, 0x22, 0x33}));
+    ASSERT_TRUE(PumpUntil([&] { return port->BytesAvailable() == 3; }));
+    robot->Transmit(100);
+    EXPECT_EQ(ROBOT_IsIdle(robot.get()), 1);
+    EXPECT_EQ(port->BytesAvailable(), 0);
+    closesocket(peer), closesocket(listener);
+    ASSERT_TRUE(PumpUntil([&] { return !port->IsOpen(); }));
+    for (int i = 0; i < 3; ++i) {
+        robot->Transmit(kKeepAlivePeriodMs);
+        EXPECT_EQ(ROBOT_IsIdle(robot.get()), 1) << "a keep-alive was queued while the link was down";
+    }
+    robot.reset();  // before its port
+    ReleaseTcpPort(port);
+}
+
+// On FTDI every abandonment resets the device and purges it.
+TEST(FtdiLink, KeepAliveGoesOnTheWireAndItsAbandonmentResetsAndPurges) {
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const std::wstring folder = std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim";
+    SetDllDirectoryW(folder.c_str());
+    HMODULE sim = LoadLibraryW((folder + L"\\Ftd2xx.dll").c_str());
+    auto query = reinterpret_cast<long long(__stdcall*)(const char*)>(reinterpret_cast<void*>(GetProcAddress(sim, "SIM_Query")));
+    auto written = reinterpret_cast<unsigned long(__stdcall*)(int, unsigned char*, unsigned long)>(
+        reinterpret_cast<void*>(GetProcAddress(sim, "SIM_GetWritten")));
+    std::unique_ptr<CRobotTool> robot(new CRobotTool);
+    PortHandle port = sim ? ROBOT_AttachFTDIDeviceByIndex(robot.get(), 0) : nullptr;
+    if (port && query && written) {
+        ROBOT_SetKeepAlive(robot.get(), 1);
+        const long long resets = query("resets"), purges = query("purges");
+        robot->Transmit(kKeepAlivePeriodMs);
+        robot->Transmit(0);
+        std::vector<unsigned char> wire(written(0, nullptr, 0));
+        written(0, wire.data(), static_cast<unsigned long>(wire.size()));
+        EXPECT_EQ(wire, kKeepAlive);
+        robot->Transmit(0);
+        EXPECT_EQ(query("resets"), resets + 1);
+        EXPECT_EQ(query("purges"), purges + 1);
+    }
+    EXPECT_TRUE(port && query && written) << "no simulated FTDI device";
+    robot.reset();
+    if (port) ReleaseFTDIDevice(port);
+    if (sim) FreeLibrary(sim);
+    SetDllDirectoryW(nullptr);  // the later cases look for no library
 }

@@ -1,58 +1,19 @@
-// White-box, in a process that does not link vornex.dll: the FTDI binding
-// without its library and with one that lacks FT_Rescan (message boxes under
-// the test display), and the library unloaded while socket notifications
-// are still queued for it.
+// The FTDI binding without its library or FT_Rescan, and vornex.dll unloaded
+// while socket notifications are still queued for it.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ports/ftdi_port.h"
 #include "support/loopback.h"
-
-namespace {
-
-// Notes the text of each of the library's message boxes and presses OK. A
-// box is modal: once the call that showed it returns, its text is here.
-class Boxes {
-public:
-    Boxes() : m_thread([this] { Watch(); }) {}
-    ~Boxes() { m_stop = true; m_thread.join(); }
-    std::vector<std::wstring> Take() {
-        std::lock_guard<std::mutex> hold(m_lock);
-        std::vector<std::wstring> texts;
-        texts.swap(m_texts);
-        return texts;
-    }
-
-private:
-    void Watch() {
-        while (!m_stop) {
-            HWND box = FindWindowW(L"#32770", L"vornex");
-            if (!box) { Sleep(5); continue; }
-            wchar_t text[512] = {};
-            GetDlgItemTextW(box, 0xFFFF, text, 512);
-            { std::lock_guard<std::mutex> hold(m_lock); m_texts.push_back(text); }
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000;) Sleep(2);
-        }
-    }
-    std::atomic<bool> m_stop{false};
-    std::mutex m_lock;
-    std::vector<std::wstring> m_texts;
-    std::thread m_thread;
-};
-
-}  // namespace
+#include "support/message_boxes.h"
 
 TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
-    Boxes boxes;
+    vxt::MessageBoxes boxes;
     SetDllDirectoryW(nullptr);
     {
         CFTDIPort port;
@@ -110,8 +71,7 @@ TEST(LibraryUnload, NotificationsQueuedAfterUnloadAreHarmlessAndAReloadWorks) {
         destroy(robot);
         FreeLibrary(library);
         EXPECT_EQ(GetModuleHandleW(L"vornex.dll"), nullptr);
-        MSG msg;  // what was queued goes to the system's window procedure
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);  // to the system's
         closesocket(peer);
     }
     closesocket(listener);
