@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "api/command_exports.h"
@@ -74,7 +75,7 @@ TEST(CarelessHost, TwoThreadsWaitingForOneCommandBothGetItWhenItCompletes) {
 // it, and the worker leaves without touching the robot that is gone by then.
 TEST(CarelessHost, AStartAndDestroyUnderTheLoaderLockReturnsAndTheWorkerLeavesAlone) {
     const unsigned long before = ThreadsOfThisProcess();
-    bool returned = false;
+    std::atomic<bool> returned{false};
     EXPECT_FALSE(LoaderLockHeldByThisThread());
     std::thread host([&] {
         LoaderLock lock;
@@ -84,7 +85,7 @@ TEST(CarelessHost, AStartAndDestroyUnderTheLoaderLockReturnsAndTheWorkerLeavesAl
         EXPECT_EQ(ROBOT_Destroy(robot), 1);
         returned = true;
     });
-    ASSERT_TRUE(Within(30000, [&] { return returned; })) << "the destroy never returned";
+    ASSERT_TRUE(Within(30000, [&] { return returned.load(); })) << "the destroy never returned";
     host.join();
     EXPECT_TRUE(Within(10000, [&] { return ThreadsOfThisProcess() <= before; }));
 }
