@@ -23,27 +23,25 @@ public:
     explicit MessageAction(std::function<void()> action) : m_action(std::move(action)) {
         WNDCLASSW type = {};
         type.lpfnWndProc = &MessageAction::Procedure;
-        type.hInstance = GetModuleHandleW(nullptr);
         type.lpszClassName = L"vx-careless-host";
         RegisterClassW(&type);  // once per process; a second time fails harmlessly
-        m_window = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
+        m_window = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         PostMessageW(m_window, WM_APP, 0, 0);
     }
     ~MessageAction() { DestroyWindow(m_window); }
-    bool Ran() const { return m_ran; }
+    bool ran = false;
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
         auto* self = reinterpret_cast<MessageAction*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (message != WM_APP || !self) return DefWindowProcW(window, message, w, l);
-        self->m_ran = true;
+        self->ran = true;
         self->m_action();
         return 0;
     }
     std::function<void()> m_action;
     HWND m_window = nullptr;
-    bool m_ran = false;
 };
 
 // Polls cond without dispatching this thread's messages, for at most 10 s.
@@ -55,6 +53,7 @@ bool WaitUntilNoPump(Cond cond) {
 }
 
 enum class HostDoes { Destroy, ReleasePort, AttachAnother };
+const char* const kDoes[] = {"Destroy", "ReleasePort", "AttachAnother"};
 
 class ReplyWaitOnTcp : public ::testing::TestWithParam<HostDoes> {};
 
@@ -68,49 +67,34 @@ TEST_P(ReplyWaitOnTcp, EndsWithNothingWhenAMessageItDispatchesChangesTheRobot) {
         ASSERT_TRUE(rig.AddFaults("0a01:noreply"));
         const long id = rig.Send(L"0a01");
         MessageAction action([&] {
-            switch (GetParam()) {
-            case HostDoes::Destroy:
+            if (GetParam() == HostDoes::Destroy) {
                 EXPECT_EQ(ROBOT_Destroy(rig.robot()), 1);
                 rig.ForgetRobot();
-                break;
-            case HostDoes::ReleasePort:
+            } else if (GetParam() == HostDoes::ReleasePort) {
                 EXPECT_EQ(ReleaseTcpPort(rig.port()), 1);
                 rig.ForgetPort();
-                break;
-            case HostDoes::AttachAnother:
+            } else {
                 ASSERT_TRUE(ftdi::Reset());
-                other = ROBOT_AttachFTDIDeviceByIndex(rig.robot(), 0);
-                EXPECT_NE(other, nullptr);
-                break;
+                EXPECT_NE(other = ROBOT_AttachFTDIDeviceByIndex(rig.robot(), 0), nullptr);
             }
         });
         Array reply;
         EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, INFINITE, reply.out()), 0);
-        EXPECT_TRUE(action.Ran());
+        EXPECT_TRUE(action.ran);
         EXPECT_EQ(reply.get(), nullptr);
-        if (rig.robot()) {
-            EXPECT_EQ(ROBOT_GetReply(rig.robot(), id), nullptr);  // the records went with the port
-        }
+        if (rig.robot()) EXPECT_EQ(ROBOT_GetReply(rig.robot(), id), nullptr);  // the records went with the port
     }
-    if (other) {
-        EXPECT_EQ(ReleaseFTDIDevice(other), 1);
-    }
-}
-
-std::string ActionName(const ::testing::TestParamInfo<HostDoes>& info) {
-    static const char* const names[] = {"Destroy", "ReleasePort", "AttachAnother"};
-    return names[static_cast<int>(info.param)];
+    if (other) EXPECT_EQ(ReleaseFTDIDevice(other), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(CarelessHost, ReplyWaitOnTcp,
                          ::testing::Values(HostDoes::Destroy, HostDoes::ReleasePort, HostDoes::AttachAnother),
-                         ActionName);
+                         [](const ::testing::TestParamInfo<HostDoes>& info) { return kDoes[int(info.param)]; });
 
 // Nothing listens on the port, so the attach would try until its (very long)
 // time ran out: only the robot object's change can end it, with no port.
 TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesTheRobot) {
-    int closed = -1;
-    closesocket(Listen(closed));
+    const int closed = ClosedTcpPort();
     for (bool destroy : {true, false}) {
         ROBOT_HANDLE robot = ROBOT_Create();
         PORT_HANDLE other = nullptr;
@@ -121,19 +105,13 @@ TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesThe
                 return;
             }
             ASSERT_TRUE(ftdi::Reset());
-            other = ROBOT_AttachFTDIDeviceByIndex(robot, 0);
-            EXPECT_NE(other, nullptr);
+            EXPECT_NE(other = ROBOT_AttachFTDIDeviceByIndex(robot, 0), nullptr);
         });
-        EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(closed), 0x7FFFFFFF),
-                  nullptr)
+        EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(closed), 0x7FFFFFFF), nullptr)
             << (destroy ? "destroy" : "attach another");
-        EXPECT_TRUE(action.Ran());
-        if (robot) {
-            EXPECT_EQ(ROBOT_Destroy(robot), 1);
-        }
-        if (other) {
-            EXPECT_EQ(ReleaseFTDIDevice(other), 1);
-        }
+        EXPECT_TRUE(action.ran);
+        if (robot) EXPECT_EQ(ROBOT_Destroy(robot), 1);
+        if (other) EXPECT_EQ(ReleaseFTDIDevice(other), 1);
     }
 }
 
@@ -165,8 +143,7 @@ TEST_P(DownloadOn, FailsWhenAMessageItDispatchesDestroysTheRobotOrReleasesItsPor
     const PortKind kind = std::get<0>(GetParam());
     Rig rig(kind);
     ASSERT_TRUE(rig.Attached());
-    Array pages(Matrix(VT_I4, 1, 2, {0, 100}));
-    Array out;
+    Array pages(Matrix(VT_I4, 1, 2, {0, 100})), out;
     MessageAction action([&] {
         if (std::get<1>(GetParam()) == HostDoes::Destroy) {
             EXPECT_EQ(ROBOT_Destroy(rig.robot()), 1);
@@ -177,18 +154,15 @@ TEST_P(DownloadOn, FailsWhenAMessageItDispatchesDestroysTheRobotOrReleasesItsPor
         }
     });
     EXPECT_EQ(ROBOT_ReadToolMemorySA(rig.robot(), pages.out(), 38400, 2000, 1, out.out()), 0);
-    EXPECT_TRUE(action.Ran());
+    EXPECT_TRUE(action.ran);
     EXPECT_EQ(out.get(), nullptr);
-}
-
-std::string KindAndAction(const ::testing::TestParamInfo<std::tuple<PortKind, HostDoes>>& info) {
-    return std::string(Name(std::get<0>(info.param))) +
-           (std::get<1>(info.param) == HostDoes::Destroy ? "Destroy" : "ReleasePort");
 }
 
 INSTANTIATE_TEST_SUITE_P(CarelessHost, DownloadOn,
                          ::testing::Combine(::testing::ValuesIn(kEveryPort),
                                             ::testing::Values(HostDoes::Destroy, HostDoes::ReleasePort)),
-                         KindAndAction);
+                         [](const ::testing::TestParamInfo<std::tuple<PortKind, HostDoes>>& info) {
+                             return Name(std::get<0>(info.param)) + std::string(kDoes[int(std::get<1>(info.param))]);
+                         });
 
 }  // namespace

@@ -1,9 +1,6 @@
-// The tool-memory download as a host runs it, through the exports, against
-// the simulated tool on each kind of link or a scripted tool on TCP: the
-// requests that go out (read from the robot's log), the page matrix and page
-// list that come back, rates, failures, cancel, and the progress window
-// (real, under Xvfb). Time limits are far above any ordinary reply's time,
-// except where a request is meant to run out of time.
+// The tool-memory download as a host runs it, through the exports, against the simulated tool on each kind of link
+// or a scripted tool on TCP: the requests sent (from the robot's log), the page matrix and page list, rates,
+// failures, cancel, and the progress window (real, under Xvfb). Time limits are far above an ordinary reply's time.
 #include "support/vornex_test.h"
 
 #include <commctrl.h>
@@ -26,6 +23,7 @@ constexpr long kPatientMs = 10000;
 constexpr long kRunsOutMs = 5000;  // for a request meant to run out: still far above an ordinary reply's time
 constexpr long kPlain = 1, kSumCheck = 0;  // flag 0 asks for the sum check
 typedef std::vector<std::pair<long, long>> Runs;
+typedef std::vector<std::vector<uint8_t>> Frames;
 
 SAFEARRAY* PageRuns(const Runs& runs) {
     std::vector<long> cells;
@@ -36,7 +34,7 @@ SAFEARRAY* PageRuns(const Runs& runs) {
 struct Matrix272 {
     long result = 0;
     VARTYPE type = VT_EMPTY;
-    std::vector<std::vector<uint8_t>> rows;
+    Frames rows;
     std::vector<uint32_t> Pages() const {
         std::vector<uint32_t> pages;
         for (const auto& f : rows) pages.push_back(f[6] | f[7] << 8 | f[8] << 16 | static_cast<uint32_t>(f[9]) << 24);
@@ -44,8 +42,8 @@ struct Matrix272 {
     }
 };
 
-std::vector<std::vector<uint8_t>> Rows(SAFEARRAY* matrix) {
-    std::vector<std::vector<uint8_t>> rows(std::max(0L, static_cast<long>(CountOf(matrix, 1))));  // none without a matrix
+Frames Rows(SAFEARRAY* matrix) {
+    Frames rows(std::max(0L, static_cast<long>(CountOf(matrix, 1))));  // none without a matrix
     for (long r = 0; r < static_cast<long>(rows.size()); ++r)
         for (long c = 0; c < CountOf(matrix, 2); ++c) rows[r].push_back(At(matrix, r, c));
     return rows;
@@ -62,6 +60,26 @@ Matrix272 Download(ROBOT_HANDLE robot, SAFEARRAY* list, long rate, long timeoutM
     return m;
 }
 
+// The list entry point (with an address: its other overload): whether a list came, *error (9 untouched), the
+// frames (the list freed).
+struct Listed {
+    bool listed;
+    long error;
+    Frames frames;
+    bool FinishedWithNoPages() const { return listed && frames.empty() && error == 0; }
+};
+Listed List(ROBOT_HANDLE robot, SAFEARRAY* runs, long rate = 38400, long timeoutMs = kPatientMs,
+            const wchar_t* address = nullptr) {
+    Array pages(runs);
+    Listed l{false, 9, {}};
+    std::unique_ptr<PageList> got(address ? ROBOT_ReadToolMemory(robot, pages.out(), rate, timeoutMs, kPlain, &l.error, address)
+                                          : ROBOT_ReadToolMemory(robot, pages.out(), rate, timeoutMs, kPlain, &l.error));
+    l.listed = got != nullptr;
+    if (got)
+        for (const auto& p : *got) l.frames.emplace_back(p.second, p.second + p.first), delete[] p.second;
+    return l;
+}
+
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -74,14 +92,6 @@ std::vector<std::string> PageReads(const std::string& log) {
     for (size_t at = log.find("Issuing:BE4D"); at != std::string::npos; at = log.find("Issuing:BE4D", at + 1))
         reads.push_back(log.substr(at + 8, log.find('\r', at) - at - 8));
     return reads;
-}
-
-// Through the list entry point: finished with no pages (an empty list, error 0).
-bool FinishedWithNoPages(ROBOT_HANDLE robot, SAFEARRAY* runs) {
-    Array list(runs);
-    long error = 7;
-    std::unique_ptr<PageList> got(ROBOT_ReadToolMemory(robot, list.out(), 38400, kPatientMs, kPlain, &error));
-    return got && got->empty() && error == 0;
 }
 
 std::vector<uint8_t> Page(uint32_t page, uint8_t index) { return vxsim::BuildPageFrame(page, index, false); }
@@ -114,15 +124,13 @@ TEST(Download, EveryLinkAsksInRunsOf64AndOnlyFtdiChangesRate) {
     for (PortKind kind : kEveryPort) {
         Rig rig(kind);
         ASSERT_TRUE(rig.Attached()) << Name(kind);
-        const bool ftdi = kind == PortKind::Ftdi;
+        const bool ftdi = kind == PortKind::Ftdi, com = kind == PortKind::Com;
         // Paced, the simulated FTDI line garbles whatever is sent while device
         // and tool disagree on the rate: a switch too early or too late shows.
         ASSERT_TRUE(!ftdi || ftdi::Control("pacing=on") == 0);
         const long long garbled = ftdi ? ftdi::Query("garbledtotool") + ftdi::Query("garbledtohost") : 0;
-        // The pty under a Wine COM port was seen to lose and repeat bytes under
-        // load: a few pages there, compared as a set (a page asked for again
-        // comes later).
-        const bool com = kind == PortKind::Com;
+        // The pty under a Wine COM port was seen to lose and repeat bytes under load: a few pages there, compared
+        // as a set (a page asked for again comes later).
         const long wanted = com ? 4 : 100;
         const Matrix272 m = Download(rig.robot(), PageRuns({{0, wanted}}), 230400, kPatientMs, kSumCheck);
         const std::string log = rig.Log();
@@ -131,8 +139,7 @@ TEST(Download, EveryLinkAsksInRunsOf64AndOnlyFtdiChangesRate) {
         std::vector<uint32_t> pages = m.Pages();
         for (size_t r = 0; r < m.rows.size(); ++r)
             EXPECT_EQ(m.rows[r], vxsim::BuildPageFrame(pages[r], m.rows[r][10], true)) << Name(kind) << " row " << r;
-        // Off FTDI the tool is asked to stay at 38400 (rate code 1).
-        const std::string code = ftdi ? "85" : "81";
+        const std::string code = ftdi ? "85" : "81";  // off FTDI the tool is asked to stay at 38400 (rate code 1)
         const std::vector<std::string> reads = PageReads(log);
         for (const std::string& read : reads) EXPECT_EQ(read.substr(read.size() - 2), code) << Name(kind);
         if (com) {
@@ -157,9 +164,8 @@ TEST(Download, EveryLinkAsksInRunsOf64AndOnlyFtdiChangesRate) {
 TEST(Download, TripleFramesGiveThreeRowsAndStayWholeInThePageList) {
     Rig rig(PortKind::Tcp);
     ASSERT_TRUE(rig.Sim()->Configure("triple=on"));
-    // The rows rebuilt from sum-checked triple frames carry CRCs of their own.
-    // The array already in out is the host's: destroying it would release
-    // the object it holds.
+    // The rows rebuilt from sum-checked triple frames carry CRCs of their own. The array already in out is the
+    // host's: destroying it would release the object it holds.
     struct Counted : IUnknown {
         ULONG refs = 1;
         HRESULT __stdcall QueryInterface(REFIID, void** p) override { return *p = this, AddRef(), S_OK; }
@@ -176,21 +182,11 @@ TEST(Download, TripleFramesGiveThreeRowsAndStayWholeInThePageList) {
     const uint32_t rowPages[6] = {0x100, 0x900, 0x1100, 0x101, 0x901, 0x1101};
     const auto rows = Rows(out.get());
     for (size_t r = 0; r < 6; ++r) EXPECT_EQ(rows.at(r), Page(rowPages[r], static_cast<uint8_t>(r / 3))) << "row " << r;
-    // The list entry point (the one with an address here; the others use the
-    // one without) keeps them as they came.
-    Array list(PageRuns({{3, 2}, {9, 1}}));
-    long error = 5;
-    PageList* got = ROBOT_ReadToolMemory(rig.robot(), list.out(), 38400, kPatientMs, kPlain, &error, L"Z");
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(error, 0);
-    ASSERT_EQ(got->size(), 3u);
-    const std::vector<uint8_t> frames[3] = {vxsim::BuildTriplePageFrame(3, 0, false), vxsim::BuildTriplePageFrame(4, 1, false),
-                                            vxsim::BuildTriplePageFrame(9, 0, false)};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(std::vector<uint8_t>((*got)[i].second, (*got)[i].second + (*got)[i].first), frames[i]);
-        delete[](*got)[i].second;
-    }
-    delete got;
+    // The list entry point keeps them as they came.
+    const Listed l = List(rig.robot(), PageRuns({{3, 2}, {9, 1}}), 38400, kPatientMs, L"Z");
+    EXPECT_TRUE(l.listed && l.error == 0);
+    EXPECT_EQ(l.frames, (Frames{vxsim::BuildTriplePageFrame(3, 0, false), vxsim::BuildTriplePageFrame(4, 1, false),
+                                vxsim::BuildTriplePageFrame(9, 0, false)}));
     EXPECT_EQ(PageReads(rig.Log()).back(), "BE4D5a00000000000900000001" "01");
 }
 
@@ -198,8 +194,7 @@ TEST(Download, AnAddressedReadCarriesTheAddressAndNeverChangesRate) {
     Rig rig(PortKind::Ftdi);
     ASSERT_TRUE(rig.Attached());
     ASSERT_EQ(ftdi::Control("pacing=on"), 0);
-    // Five of the address characters are sent, then a fixed 00; the rate code
-    // lies where the link does not look for it.
+    // Five address characters, then a fixed 00; the rate code lies where the link does not look for it.
     const Matrix272 m = Download(rig.robot(), PageRuns({{0x20, 2}}), 115200, kPatientMs, kSumCheck, L"TOOL-7X");
     EXPECT_EQ(m.Pages(), (std::vector<uint32_t>{0x20, 0x21}));
     const std::string log = rig.Log();
@@ -208,9 +203,8 @@ TEST(Download, AnAddressedReadCarriesTheAddressAndNeverChangesRate) {
     EXPECT_EQ(ftdi::Query("devicerate"), 38400);
 }
 
-// Given up or cancelled (by the quit message, as by the button), a download
-// on FTDI leaves the device at 38400; a cancel lets the request in progress
-// run to its end and drops what the host queued behind it.
+// Given up or cancelled (by the quit message, as by the button), a download on FTDI leaves the device at 38400;
+// a cancel lets the request in progress run to its end and drops what the host queued behind it.
 TEST(Download, OnFtdiGiveUpAndCancelEndAt38400) {
     Rig rig(PortKind::Ftdi, Rig::Options{60000, true});
     ASSERT_TRUE(rig.Attached());
@@ -231,10 +225,8 @@ TEST(Download, OnFtdiGiveUpAndCancelEndAt38400) {
         reads = PageReads(rig.Log()).size();
         PostQuitMessage(0);
     });
-    Array list(PageRuns({{0, 300}}));
-    long error = 0;
-    EXPECT_EQ(ROBOT_ReadToolMemory(rig.robot(), list.out(), 230400, kPatientMs, kPlain, &error), nullptr);
-    EXPECT_EQ(error, -1);
+    const Listed cancelled = List(rig.robot(), PageRuns({{0, 300}}), 230400);
+    EXPECT_TRUE(!cancelled.listed && cancelled.error == -1);
     MSG quit;
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // posted again for the host's loop
     EXPECT_EQ(std::make_pair(ftdi::Query("devicerate"), ftdi::Query("toolrate")), std::make_pair(38400LL, 38400LL));
@@ -273,9 +265,8 @@ TEST(Download, ResetToolRateSendsItsFrameAt38400AndLeavesTheDeviceThere) {
 }
 
 TEST(Download, FailuresCountOverTheWholeDownloadAndTheEleventhEndsIt) {
-    // Ten one-page requests for page 41 answered by a frame too short to hold
-    // a page are borne; a request that runs out of time (bringing page 40 of
-    // 40..41) and ten such frames are not.
+    // Ten one-page requests for page 41 answered by a frame too short to hold a page are borne; a request that
+    // runs out of time (bringing page 40 of 40..41) and ten such frames are not.
     const uint8_t pageless[2] = {0xBE, 0x4D};
     for (bool runsOut : {false, true}) {
         ScriptedTool tool;
@@ -283,31 +274,21 @@ TEST(Download, FailuresCountOverTheWholeDownloadAndTheEleventhEndsIt) {
         if (runsOut) tool.Answer(Page(40, 0));
         for (int i = 0; i < 10; ++i) tool.Answer(vxsim::BuildReplyFrame(pageless, 2));
         tool.Answer(Page(41, 0));
-        Array list(PageRuns({{runsOut ? 40L : 41L, runsOut ? 2L : 1L}}));
-        long error = 5;
-        PageList* got = ROBOT_ReadToolMemory(rig.robot(), list.out(), 38400, kRunsOutMs, kPlain, &error);
-        EXPECT_EQ(error, 0);
+        const Listed l = List(rig.robot(), PageRuns({{runsOut ? 40L : 41L, runsOut ? 2L : 1L}}), 38400, kRunsOutMs);
+        EXPECT_EQ(l.error, 0);
         EXPECT_EQ(tool.Commands(), 11u);  // none after the eleventh failure
         const std::string log = rig.Log();
         EXPECT_EQ(Count(log, "Bad reply to BE4D290000000101 -- size=10\r\n"), 10u) << log;
-        if (runsOut) {
-            EXPECT_EQ(got, nullptr);
-            EXPECT_EQ(Count(log, "Incomplete response to  cmdID# "), 1u) << log;
-            EXPECT_EQ(Count(log, "Abandoned: BE4D280000000201\r\n"), 1u) << log;
-            continue;
-        }
-        ASSERT_NE(got, nullptr);
-        ASSERT_EQ(got->size(), 1u);
-        EXPECT_EQ(std::vector<uint8_t>((*got)[0].second, (*got)[0].second + 272), Page(41, 0));
-        delete[](*got)[0].second;
-        delete got;
+        EXPECT_EQ(l.listed, !runsOut);
+        EXPECT_EQ(l.frames, runsOut ? Frames() : Frames{Page(41, 0)});
+        EXPECT_EQ(Count(log, "Incomplete response to  cmdID# "), runsOut ? 1u : 0u) << log;
+        EXPECT_EQ(Count(log, "Abandoned: BE4D280000000201\r\n"), runsOut ? 1u : 0u) << log;
     }
 }
 
 TEST(Download, APageThatComesTwiceOrUnaskedIsListedEachTime) {
-    // Request 1 (pages 40..42) brings 40 and 42 and runs out of time; the
-    // request for 41 brings 42 again, unasked (index 1 of a one-page
-    // request), before 41.
+    // Request 1 (pages 40..42) brings 40 and 42 and runs out of time; the request for 41 brings 42 again, unasked
+    // (index 1 of a one-page request), before 41.
     ScriptedTool tool;
     Rig rig(tool.Port());
     tool.Answer(Page(40, 0) + Page(42, 2));
@@ -318,8 +299,8 @@ TEST(Download, APageThatComesTwiceOrUnaskedIsListedEachTime) {
 }
 
 TEST(Download, AFrameFlaggedTripleButTooShortIsAnOrdinaryRow) {
-    // 300 bytes with the triple bit: one row as received, the matrix as wide
-    // as it, and the standard frame after it padded with zeros.
+    // 300 bytes with the triple bit: one row as received, the matrix as wide as it, and the standard frame after
+    // it padded with zeros.
     const std::vector<uint8_t> page = Page(50, 0);
     std::vector<uint8_t> payload(page.begin() + 4, page.begin() + 268);
     payload[7] = 0x02;
@@ -331,25 +312,24 @@ TEST(Download, AFrameFlaggedTripleButTooShortIsAnOrdinaryRow) {
     const Matrix272 m = Download(rig.robot(), PageRuns({{50, 2}}), 38400, kPatientMs, kPlain);
     std::vector<uint8_t> padded = Page(51, 1);
     padded.resize(300, 0);
-    EXPECT_EQ(m.rows, (std::vector<std::vector<uint8_t>>{flagged, padded}));
+    EXPECT_EQ(m.rows, (Frames{flagged, padded}));
 }
 
 TEST(Download, RefusalsLeaveTheToolAlone) {
     Array list(PageRuns({{0, 2}})), out;
-    long error = 9;
     ROBOT_HANDLE bare = ROBOT_Create();
     HHOOK hook = SetWindowsHookExW(WH_CBT, CountWindows, nullptr, GetCurrentThreadId());
     EXPECT_EQ(ROBOT_ReadToolMemory(nullptr, list.out(), 38400, kPatientMs, kPlain, out.out()), 0);
-    EXPECT_EQ(ROBOT_ReadToolMemory(nullptr, list.out(), 38400, kPatientMs, kPlain, &error), nullptr);
-    EXPECT_EQ(error, 9);  // untouched without a robot
+    const Listed none = List(nullptr, PageRuns({{0, 2}}));
+    EXPECT_TRUE(!none.listed && none.error == 9);  // untouched without a robot
     EXPECT_EQ(ROBOT_ReadToolMemory(bare, list.out(), 38400, kPatientMs, kPlain, out.out()), 0);
-    EXPECT_EQ(ROBOT_ReadToolMemory(bare, list.out(), 38400, kPatientMs, kPlain, &error), nullptr);
-    EXPECT_EQ(error, 0);
+    const Listed idle = List(bare, PageRuns({{0, 2}}));
+    EXPECT_TRUE(!idle.listed && idle.error == 0);
     EXPECT_TRUE(hook && UnhookWindowsHookEx(hook) && g_windowsMade == 0);  // no window, not even for a moment
     ROBOT_Destroy(bare);
 
-    Rig idle(PortKind::Tcp, Rig::Options{1000, false});  // a worker never started could end no request
-    EXPECT_EQ(ROBOT_ReadToolMemory(idle.robot(), list.out(), 38400, kPatientMs, kPlain, out.out()), 0);
+    Rig stopped(PortKind::Tcp, Rig::Options{1000, false});  // a worker never started could end no request
+    EXPECT_EQ(ROBOT_ReadToolMemory(stopped.robot(), list.out(), 38400, kPatientMs, kPlain, out.out()), 0);
 
     Rig rig(PortKind::Tcp);
     EXPECT_EQ(ROBOT_ReadToolMemory(rig.robot(), nullptr, 38400, kPatientMs, kPlain, out.out()), 0);
@@ -360,12 +340,10 @@ TEST(Download, RefusalsLeaveTheToolAlone) {
         EXPECT_EQ(Download(rig.robot(), bad, 38400, kPatientMs, kPlain).result, 0);
     EXPECT_EQ(out.get(), nullptr);
     // Rows that want nothing: the download finishes with an empty page list.
-    EXPECT_TRUE(FinishedWithNoPages(rig.robot(), PageRuns({{3, 0}, {9, -4}})));
+    EXPECT_TRUE(List(rig.robot(), PageRuns({{3, 0}, {9, -4}})).FinishedWithNoPages());
     EXPECT_TRUE(PageReads(rig.Log()).empty());
-
-    // Byte elements are read, a third column is not; rows and columns are
-    // indexed from 0 whatever the lower bounds (-1 here), and a row that
-    // cannot be read is empty.
+    // Byte elements are read, a third column is not; rows and columns are indexed from 0 whatever the lower
+    // bounds (-1 here), and a row that cannot be read is empty.
     EXPECT_EQ(Download(rig.robot(), Matrix(VT_UI1, 2, 3, {3, 2, 99, 200, 1, 99}), 38400, kPatientMs, kPlain).Pages(),
               (std::vector<uint32_t>{3, 4, 200}));
     EXPECT_EQ(Download(rig.robot(), Matrix(VT_I4, 3, 3, {7, 7, 7, 7, 50, 1, 7, 60, 1}, -1), 38400, kPatientMs, kPlain)
@@ -373,9 +351,8 @@ TEST(Download, RefusalsLeaveTheToolAlone) {
 }
 
 TEST(Download, OnePageReadAtATime) {
-    // The first request brings 10 of its 64 pages and runs out; meanwhile a
-    // page read of the host's own takes the robot, unanswered. The next run is
-    // refused: the download ends with the pages so far; the next download, at once.
+    // The first request brings 10 of its 64 pages and runs out; meanwhile a page read of the host's own takes the
+    // robot, unanswered. The next run is refused: the download ends with the pages so far; the next download, at once.
     ScriptedTool tool;
     Rig rig(tool.Port());
     std::vector<uint8_t> tenPages;
@@ -386,7 +363,7 @@ TEST(Download, OnePageReadAtATime) {
     });
     EXPECT_EQ(Download(rig.robot(), PageRuns({{0, 100}}), 38400, kRunsOutMs, kPlain).Pages(),
               (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_TRUE(FinishedWithNoPages(rig.robot(), PageRuns({{20, 2}})));
+    EXPECT_TRUE(List(rig.robot(), PageRuns({{20, 2}})).FinishedWithNoPages());
     EXPECT_EQ(PageReads(rig.Log()), (std::vector<std::string>{"BE4D0000000040" "01", "BE4Df401000001" "01"}));
 }
 
@@ -400,15 +377,14 @@ TEST(Download, AReadOfItsOwnAsksForAtMost128Pages) {
     ROBOT_DeleteReply(rig.robot(), first);
 }
 
-// ---- The progress window, watched from a second thread as a user sees it ----
-
+// The progress window, watched from a second thread as a user sees it.
 TEST(DownloadWindow, ShowsTheProgressAndCancelsAfterTheRequestInProgress) {
     Rig::Options paced;
     paced.lineRate = 115200;  // about 42 pages a second: the download would take 95 s
     Rig rig(PortKind::Tcp, paced);
     ASSERT_EQ(ProgressWindow(), nullptr);
     size_t readsAtCancel = 0;
-    std::thread watcher([&] {  // as a user sees the window
+    std::thread watcher([&] {
         HWND w = nullptr;
         if (!WaitUntil([&] { return (w = ProgressWindow()) != nullptr && IsWindowVisible(w); }, kPatientMs))
             return ADD_FAILURE() << "no window";
@@ -427,8 +403,7 @@ TEST(DownloadWindow, ShowsTheProgressAndCancelsAfterTheRequestInProgress) {
         PBRANGE range = {-1, -1};
         SendDlgItemMessageW(w, 1000, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
         EXPECT_EQ(std::make_pair(range.iLow, range.iHigh), std::make_pair(0, 4000));
-        // The click is handled on the downloading thread before it returns:
-        // the requests issued by then are all there may be.
+        // The click is handled on the downloading thread before it returns: the requests issued by then are all.
         HWND cancel = GetDlgItem(w, IDCANCEL);
         SendMessageW(cancel, BM_CLICK, 0, 0);
         readsAtCancel = PageReads(rig.Log()).size();
@@ -438,8 +413,8 @@ TEST(DownloadWindow, ShowsTheProgressAndCancelsAfterTheRequestInProgress) {
     watcher.join();
     EXPECT_TRUE(m.result == -1 && m.rows.empty());
     EXPECT_EQ(ProgressWindow(), nullptr);
-    // The request in progress ran to its end, none followed it, and nothing
-    // of it is left to be taken for a later command's reply.
+    // The request in progress ran to its end, none followed it, and nothing of it is left to be taken for a later
+    // command's reply.
     const std::string log = rig.Log();
     EXPECT_EQ(PageReads(log).size(), readsAtCancel);
     EXPECT_EQ(Count(log, "Abandon"), 0u);

@@ -1,9 +1,6 @@
-// The progress window driven directly with the engine's clock in the test's
-// hand, for what a real download cannot show without relying on the
-// machine's speed: when the estimate's clock starts and which rate it is
-// held against, the cancel notice, that refreshes closer than 200 ms only
-// dispatch messages, and that a window without its record, or no window,
-// changes nothing but the cancel flag.
+// The progress window with the engine's clock in the test's hand, for what a real download cannot show without
+// relying on the machine's speed: when the estimate's clock starts and its rate, the cancel notice, refreshes
+// closer than 200 ms only dispatching, and a window without its record, or none, changing only the cancel flag.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -27,8 +24,7 @@ LRESULT CALLBACK Counting(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 std::wstring Text(HWND window, int id) {
     wchar_t text[256] = {0};
-    GetDlgItemTextW(window, id, text, 256);
-    return text;
+    return GetDlgItemTextW(window, id, text, 256), text;
 }
 
 LRESULT Position(HWND window) { return SendDlgItemMessageW(window, IDC_PROGRESS, PBM_GETPOS, 0, 0); }
@@ -39,8 +35,7 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     SetEngineTickSource(&Now);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = Counting;
+    WNDCLASSW wc = {0, Counting};
     wc.lpszClassName = L"vx-counter";
     RegisterClassW(&wc);
     HWND counter = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -53,8 +48,8 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(std::make_pair(range.iLow, range.iHigh), std::make_pair(7, 57));
     EXPECT_EQ(Position(window), 7);
-    // Every poll dispatches; the texts change only more than 200 ms after
-    // the last refresh, and the first poll counts as one 100 ms before it.
+    // Every poll dispatches; the texts change only more than 200 ms after the last refresh, and the first poll
+    // counts as one 100 ms before it.
     PostMessageW(counter, WM_APP, 0, 0);
     g_now += 100;
     UpdateDownloadProgress(window, 9);
@@ -65,8 +60,7 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     UpdateDownloadProgress(window, 27);
     EXPECT_EQ(Text(window, IDC_BLOCK_TEXT), L"Block 20 of 50");
     EXPECT_EQ(Position(window), 27);
-    // The estimate's clock started at the first poll, and the link rate of
-    // the record sets the plausible page rate: 7.5 pages/s at 38400.
+    // The estimate's clock started at the first poll; the record's link rate sets the plausible page rate (7.5/s).
     g_now = 55000;
     UpdateDownloadProgress(window, 47);
     EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"");  // 8 pages/s, but not yet past 5 s

@@ -1,12 +1,9 @@
 #!/bin/sh
-# Runs exit_host RUNS times against vornex-sim on loopback TCP and fails on
-# any run that exits non-zero, writes to standard error or takes over 20 s.
-# A fault at exit keeps the exit code at 0 (start.exe reports a 32-bit
-# program's Windows code), so Wine's messages for faults are on. Runs whose
-# only messages are those of a thread still leaving as the process ends,
-# which Wine under qemu-i386 faults on in its own unix code ("exit_host
-# thread" shows it without vornex), are counted apart: a fault in the
-# program's or the library's code also says "dispatch_exception".
+# Runs exit_host RUNS times against vornex-sim on loopback TCP; fails on any run that exits non-zero, writes to
+# stderr or takes over 20 s. A fault at exit keeps the exit code 0 (start.exe reports a 32-bit program's Windows
+# code), so Wine's fault messages are on. Runs whose only messages are of a thread still leaving as the process ends,
+# which Wine under qemu-i386 faults on in its own code ("exit_host thread" shows it without vornex), count apart: a
+# fault in the program's or the library's code also says "dispatch_exception".
 # Usage: exit_check.sh WINE BIN RUNS [MODE]   (MODE: tcp or thread)
 set -u
 wine=$1; bin=$2; runs=$3; mode=${4:-tcp}
@@ -33,8 +30,7 @@ check() {  # MODE: runs it RUNS times, bad = the runs that did not end cleanly
     timeout 60 $wine exit_host.exe "$1" "$port" "Z:$(echo "$work/$i.log" | tr / '\\')" >"$work/$1.$i.out" 2>"$work/$1.$i.err"
     echo "$? $(( $(date +%s) - begin ))" >"$work/$1.$i.rc"
   done
-  # A 32-bit program's exit code is reported once it has ended on the
-  # Windows side; its unix process may still be writing its last words.
+  # A 32-bit program's exit code comes once it has ended on the Windows side; its unix process may still be writing.
   for _ in $(seq 1 100); do grep -qsa 'exit_host\.exe' /proc/[0-9]*/cmdline || break; sleep 0.1; done
   bad=0; platform=0
   for i in $(seq 1 "$runs"); do

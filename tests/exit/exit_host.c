@@ -1,8 +1,6 @@
-/* A host that used a TCP port and returns from main, as a user's would.
- * exit_host tcp PORT LOG: a robot's whole life on a TCP link, every result
- * checked (exit code 0 only then). exit_host thread PORT: the control, no
- * vornex call: a thread that reports its end and is still leaving as main
- * returns, which Wine under qemu-i386 now and then faults on. */
+/* A host that used a TCP port and returns from main, as a user's would. exit_host tcp PORT LOG: a robot's whole life
+ * on a TCP link, every result checked (exit code 0 only then). exit_host thread PORT: the control, no vornex call: a
+ * thread that reports its end and is still leaving as main returns, which Wine under qemu-i386 now and then faults on. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -42,10 +40,8 @@ static int Thread(void) {
 }
 
 int main(int argc, char** argv) {
-    if (argc < 3) return 2;
-    const int rc = !strcmp(argv[1], "tcp") && argc > 3 ? Tcp(atoi(argv[2]), argv[3])
-                   : !strcmp(argv[1], "thread")        ? Thread()
-                                                       : 2;
+    const int rc = argc > 3 && !strcmp(argv[1], "tcp") ? Tcp(atoi(argv[2]), argv[3])
+                   : argc > 2 && !strcmp(argv[1], "thread") ? Thread() : 2;
     fflush(stdout);
     return rc;
 }

@@ -1,5 +1,4 @@
-// The plain-data pieces of a flash download: the wanted pages and their
-// runs, the request text, triple frames, and the progress window's texts.
+// The plain-data pieces of a flash download: wanted pages and runs, request text, triple frames, progress texts.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -31,6 +30,14 @@ RunList Runs(const std::vector<PageRow>& rows) {
         for (int32_t i = 0; i < run.length; ++i) wanted.erase(run.start + i);
     }
     return runs;
+}
+
+const char kUnderAMinute[] = "Estimated time remaining: less than 1 minute";
+
+// `done` of `wanted` pages in `ms`, counted from 1000 with a tick count that wraps.
+std::string TimeText(uint32_t wanted, uint32_t done, uint32_t ms, uint32_t baud, bool cancel = false) {
+    const uint32_t start = 0xFFFFF000u;
+    return EstimateProgress(ProgressInput{1000, 1000 + wanted, 1000 + done, start, start + ms, baud, cancel}).time;
 }
 
 } // namespace
@@ -69,30 +76,15 @@ TEST(PageFrame, ATripleFrameBecomesThreeStandardFrames) {
     for (int s = 0; s < 3; ++s) {
         const Bytes row(rows[s].begin(), rows[s].end());
         EXPECT_EQ(Bytes({0xA5, 0x5A, 0x00, 0x86, 0xBE, 0x4D}), Bytes(row.begin(), row.begin() + 6));
-        EXPECT_EQ(0x100u + 2048 * s, PageNumber(row.data(), 272));
-        EXPECT_EQ(9, row[10]);
-        EXPECT_EQ(0, row[11]);
+        EXPECT_TRUE(PageNumber(row.data(), 272) == 0x100u + 2048 * s && row[10] == 9 && row[11] == 0) << s;
         for (int k = 0; k < 16; ++k)
             for (int i = 0; i < 16; ++i) ASSERT_EQ(f[12 + 48 * k + 16 * s + i], row[12 + 16 * k + i]) << s << " " << k;
-        EXPECT_EQ(kit::PolynomialRemainder(row.data(), 268), kit::CheckField(row));
-        EXPECT_EQ(0xAF, row[271]);
+        EXPECT_TRUE(kit::PolynomialRemainder(row.data(), 268) == kit::CheckField(row) && row[271] == 0xAF) << s;
     }
     for (size_t data : {256u, 762u})  // flagged, but too short: an ordinary page
         EXPECT_FALSE(expand(kit::MakePageFrame(0x100, 0, 0x82, data), rows)) << data;
     EXPECT_FALSE(IsTripleFlagged(f.data(), 270));
 }
-
-namespace {
-
-const char kUnderAMinute[] = "Estimated time remaining: less than 1 minute";
-
-// `done` of `wanted` pages in `ms`, counted from 1000 with a tick count that wraps.
-std::string TimeText(uint32_t wanted, uint32_t done, uint32_t ms, uint32_t baud, bool cancel = false) {
-    const uint32_t start = 0xFFFFF000u;
-    return EstimateProgress(ProgressInput{1000, 1000 + wanted, 1000 + done, start, start + ms, baud, cancel}).time;
-}
-
-} // namespace
 
 TEST(ProgressEstimate, ShowsWholeMinutesOnlyWhenTheRateIsPlausible) {
     EXPECT_EQ("Block 20 of 50", EstimateProgress(ProgressInput{1000, 1050, 1020, 0, 10000, 38400, false}).block);
@@ -107,7 +99,5 @@ TEST(ProgressEstimate, ShowsWholeMinutesOnlyWhenTheRateIsPlausible) {
     EXPECT_EQ("Estimated time remaining: 10 minutes", TimeText(100, 1, 6000, 2447));  // threshold 0
     EXPECT_EQ("Waiting to opportunity to cancel...", TimeText(500, 100, 6000, 38400, true));
     EXPECT_EQ("", TimeText(500, 10, 6000, 38400, true));
-    EXPECT_FALSE(ProgressRefreshDue(1200, 1000));
-    EXPECT_TRUE(ProgressRefreshDue(1201, 1000));
-    EXPECT_TRUE(ProgressRefreshDue(100, 0xFFFFFF00u));
+    EXPECT_TRUE(!ProgressRefreshDue(1200, 1000) && ProgressRefreshDue(1201, 1000) && ProgressRefreshDue(100, 0xFFFFFF00u));
 }

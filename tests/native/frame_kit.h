@@ -21,8 +21,7 @@ inline uint16_t PolynomialRemainder(const unsigned char* data, size_t count) {
 inline uint16_t CheckField(const Bytes& f) { return static_cast<uint16_t>((f[f.size() - 4] << 8) | f[f.size() - 3]); }
 
 inline void SetCheckField(Bytes& f, uint16_t value) {
-    f[f.size() - 4] = static_cast<unsigned char>(value >> 8);
-    f[f.size() - 3] = static_cast<unsigned char>(value & 0xFF);
+    f[f.size() - 4] = static_cast<unsigned char>(value >> 8), f[f.size() - 3] = static_cast<unsigned char>(value);
 }
 
 // The 16-bit byte sum that stands in for the CRC when a page read asks for it.
@@ -42,13 +41,11 @@ inline Bytes MakeFrame(const Bytes& payload) {
     return f;
 }
 
-// A page frame: page number, index, mode, then dataBytes bytes (256: a
-// standard frame; 768: a triple frame).
+// A page frame: page number, index, mode, then dataBytes bytes (256: a standard frame; 768: a triple frame).
 inline Bytes MakePageFrame(uint32_t page, unsigned char index, unsigned char mode, size_t dataBytes = 256) {
     Bytes payload = {0xBE, 0x4D};
     for (int i = 0; i < 4; ++i) payload.push_back(static_cast<unsigned char>(page >> (8 * i)));
-    payload.push_back(index);
-    payload.push_back(mode);
+    payload.insert(payload.end(), {index, mode});
     for (size_t i = 0; i < dataBytes; ++i) payload.push_back(static_cast<unsigned char>(i * 7 + i / 256));
     return MakeFrame(payload);
 }

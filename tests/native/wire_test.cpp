@@ -43,6 +43,7 @@ Bytes Concat(Bytes a, const Bytes& b) {
 }
 
 Bytes Ascii(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Flip(Bytes f, size_t at) { return f[at] ^= 0x01, f; }  // one bit of byte at
 
 } // namespace
 
@@ -119,27 +120,21 @@ TEST(FrameScan, ChecksTheCrcTheEndMarkerAndTheWordCount) {
     kit::SetCheckField(zero, 0);
     EXPECT_EQ(zero, Receiver().Feed(zero).Take());  // a zero CRC field passes unchecked
 
-    Bytes bad = kToolInfoFrame;
-    bad[6] ^= 0x01;
-    const ScanOutcome crc = ScanForFrame(Receiver().Feed(Concat(bad, {0x77})).rx);
+    const ScanOutcome crc = ScanForFrame(Receiver().Feed(Concat(Flip(kToolInfoFrame, 6), {0x77})).rx);
     EXPECT_TRUE(crc.step == ScanStep::CrcError && crc.length == 10);
 
     Bytes late = kToolInfoFrame;
     late.insert(late.begin() + 8, 0x00);  // end marker one byte late
     Receiver s;
-    s.Feed(Concat(late, kToolInfoFrame));
-    const ScanOutcome out = ScanForFrame(s.rx);
+    const ScanOutcome out = ScanForFrame(s.Feed(Concat(late, kToolInfoFrame)).rx);
     ASSERT_EQ(ScanStep::BadSequence, out.step);
     EXPECT_EQ(11, out.length);  // up to the next start marker
     EXPECT_EQ(std::vector<std::string>{"a55a0003be09415600faaf"}, HexDumpLines(s.rx.data, out.length));
     DestroyStartMarker(s.rx);
     EXPECT_EQ(kToolInfoFrame, s.Take());
     EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed({0xA5, 0x5A, 0x00, 0x00, 0x00, 0x00}).Scan());
-    for (size_t at : {8u, 9u}) {  // either end-marker byte wrong
-        Bytes f = kToolInfoFrame;
-        f[at] ^= 0x01;
-        EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed(f).Scan()) << at;
-    }
+    for (size_t at : {8u, 9u})  // either end-marker byte wrong
+        EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed(Flip(kToolInfoFrame, at)).Scan()) << at;
 
     const Bytes longest = kit::MakeFrame(Bytes(2 * 4095 - 4, 0x5C));
     EXPECT_EQ(longest.size(), Receiver().Feed(longest).Take().size());
@@ -168,7 +163,6 @@ TEST(ToolInfoScan, SkipsWhatIsNoLetterOrDigitAndTakesTenCharacters) {
     EXPECT_EQ(10, out.length);
     EXPECT_EQ(Ascii("9012V1.23x"), Bytes(r.storage.begin(), r.storage.begin() + r.rx.count));
     Receiver other;
-    other.Feed(Ascii("8012V1.23x"));
-    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(other.rx).step);
+    EXPECT_EQ(ScanStep::WaitForMore, ScanForToolInfo(other.Feed(Ascii("8012V1.23x")).rx).step);
     EXPECT_EQ(10, other.rx.count);
 }

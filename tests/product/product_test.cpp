@@ -1,12 +1,10 @@
-// vornexctl as a user runs it, in a child process against the simulated tool
-// on each kind of link: its output, files and exit codes (0 done, 1 no answer,
-// 2 bad command line, 3 link not opened, 4 file not written, 5 cancelled,
-// 6 a program part missing).
+// vornexctl as a user runs it, in a child process against the simulated tool on each kind of link: its output, files
+// and exit codes (0 done, 1 no answer, 2 bad command line, 3 link not opened, 4 file not written, 5 cancelled, 6 a
+// program part missing).
 #include "support/vornex_test.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -53,8 +51,7 @@ struct FtdiForChildren {
     }
     static std::wstring Path() {
         static wchar_t old[32768];
-        GetEnvironmentVariableW(L"PATH", old, 32768);
-        return ExeFolder() + L"ftdisim;" + old;
+        return GetEnvironmentVariableW(L"PATH", old, 32768), ExeFolder() + L"ftdisim;" + old;
     }
     ScopedEnv config{L"VORNEX_FTDISIM_CONFIG", Config()};
     ScopedEnv path{L"PATH", Path()};
@@ -88,17 +85,15 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
         EXPECT_TRUE(Has(r.out, "BE010203: complete, 12 bytes: A5 5A 00 04 BE 01 02 03 ")) << r.out;
         EXPECT_TRUE(Has(r.out, "12345678: complete, 12 bytes: A5 5A 00 04 12 34 56 78 ")) << r.out;
 
-        const char* name = vxt::Name(kind);
-        const std::wstring file = WorkFolder() + std::wstring(name, name + std::strlen(name)) + L".bin";
-        const std::wstring log = file + L".log";
-        // The pty under a Wine COM port was seen to lose bytes under load, and
-        // a page asked for again comes in another order: one page there.
+        const std::wstring file = WorkFolder() + std::to_wstring(static_cast<int>(kind)) + L".bin", log = file + L".log";
+        // The pty under a Wine COM port was seen to lose bytes under load, and a page asked for again comes in
+        // another order: one page there.
         const bool com = kind == vxt::PortKind::Com;
         r = Ctl(link.args + L"--log " + log + L" download --pages " + (com ? L"20:1" : L"100:3,0:5") +
                 L" --rate 230400 -o " + file);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(CheckPages(file, com ? std::vector<uint32_t>{20} : std::vector<uint32_t>{0, 1, 2, 3, 4, 100, 101, 102}),
-                  "") << name;
+                  "") << vxt::Name(kind);
         EXPECT_FALSE(Exists(file + L".part"));
         if (!com) {
             EXPECT_TRUE(Has(r.out, "downloaded 8 pages (2176 bytes, 272 per page)")) << r.out;

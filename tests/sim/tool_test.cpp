@@ -1,8 +1,6 @@
-// The simulated tool as the library's tests use it: the page frames they
-// compare against, the answers per command, the faults they inject, the one
-// configuration text, and the hand-over after a rate change on an FTDI line.
-// Its rates, data pattern, tool information and device list show in the
-// library's and vornexctl's tests. Time is passed in, so nothing here waits.
+// The simulated tool as the library's tests use it: page frames, answers, faults, the configuration text, and the
+// hand-over after a rate change on an FTDI line (the rest shows in the library's and vornexctl's tests). Time is
+// passed in, so nothing here waits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,7 +51,6 @@ TEST(SimTool, PageFramesHaveTheLayoutHostsCheck) {
         EXPECT_EQ(CCrc16::Of(f, 268), CheckField(f, kPageFrameSize));
         EXPECT_EQ(Bytes({0xFA, 0xAF}), Bytes(f + 270, f + 272));
     }
-
 }
 
 TEST(SimTool, AnswersEachKindOfCommand) {
@@ -67,8 +64,7 @@ TEST(SimTool, AnswersEachKindOfCommand) {
     EXPECT_TRUE(Answer(tool, L"BE2B0100").empty());
 }
 
-// A lost reply or page that is not lost fails the library's tests that
-// count on it; these faults could instead pass a library fault unseen.
+// A lost reply that is not lost fails the library's tests that count on it; these faults could hide a library fault.
 TEST(SimTool, FaultsAsTheTestsInjectThem) {
     ToolModel tool;
     Configure(tool, "fault=be01:badcrc");
@@ -101,11 +97,10 @@ TEST(SimTool, RandomFaultsRepeatForTheSameSeed) {
 TEST(SimConfig, OneTextFormAndLaterSettingsLeaveTheRulesInForce) {
     ToolConfig c;
     ASSERT_TRUE(ParseToolConfig("fault=be4d:droppage=1#1 pacing=on description=\"Bench Tool\" com=none # x", c));
-    EXPECT_EQ(std::vector<std::string>{"be4d:droppage=1#1"}, c.faults);
-    EXPECT_TRUE(c.pacing && c.description == "Bench Tool" && c.comPort == -1);
-    std::string error;
-    EXPECT_FALSE(ParseToolConfig("fault=be4d:nonsense", c, &error));  // a fault a test misspells is not dropped quietly
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(c.faults == std::vector<std::string>{"be4d:droppage=1#1"} && c.pacing && c.description == "Bench Tool" &&
+                c.comPort == -1);
+    std::string error;  // a fault a test misspells is not dropped quietly
+    EXPECT_TRUE(!ParseToolConfig("fault=be4d:nonsense", c, &error) && !error.empty());
 
     // A rule fires twice in all, whatever is configured after it.
     ToolModel tool;
@@ -126,10 +121,9 @@ TEST(SimFtdiLine, RateChangeHandOver) {
         EXPECT_EQ(0u, line.ReceiveCount());  // held for the switch
         if (switched) line.SetBaudRate(153600, 3000, ev);
         line.Advance(3000 + (switched ? 0 : 200000), ev);
-        Bytes got(line.ReceiveCount());
+        Bytes got(line.ReceiveCount()), marker = {0xA5, 0x5A};
         line.Read(got.data(), got.size());
         ASSERT_EQ(3 * kPageFrameSize, got.size());
-        const Bytes marker = {0xA5, 0x5A};
         EXPECT_EQ(switched, std::search(got.begin(), got.end(), marker.begin(), marker.end()) != got.end());
         if (switched) EXPECT_EQ(BuildPageFrame(0x100002, 2, false), Bytes(got.begin() + 2 * kPageFrameSize, got.end()));
         EXPECT_EQ(switched ? 0u : got.size(), line.Counters().garbledToHost);

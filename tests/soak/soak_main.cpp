@@ -1,11 +1,7 @@
-// Soak: commands from four host threads at once through the exports against
-// the simulator injecting random faults: over TCP (no reply, bad CRC,
-// garbage, split frames, replies after the time limit; the connection dropped
-// halfway and every 2500 commands after), then on the simulated FTDI device
-// (input/output errors, the device gone for half a second halfway). Every
-// command must end exactly once, complete with its own reply or abandoned;
-// the handle count must stay flat, and the heap may not grow with the work.
-//
+// Soak: commands from four host threads at once through the exports against the simulator injecting random
+// faults: over TCP (no reply, bad CRC, garbage, split frames, late replies; the connection dropped halfway and every
+// 2500 commands after), then on the simulated FTDI device (I/O errors, the device gone for 0.5 s halfway). Every
+// command ends exactly once, complete with its own reply or abandoned; handles and heap may not grow with the work.
 // Usage: soak_test [--commands N] [--ftdi-commands N] [--seed S] [--timeout MS]
 #include "support/vornex_test.h"
 
@@ -20,16 +16,15 @@
 #include <set>
 #include <thread>
 
+#include "protocol/hex_text.h"
 #include "support/handle_count.h"
 
 using vxt::PortKind;
 
 namespace {
 
-// Late replies come 700 to 1000 ms after a 400 ms limit: frames carry no
-// command ID, so a reply on the edge of the limit could only be taken for the
-// next command's; the limit stays clear of a loaded machine's slowest
-// ordinary replies, and the late ones come well after it.
+// Late replies come 700 to 1000 ms after a 400 ms limit (frames carry no command ID: a reply on the edge could only
+// be taken for the next command's); the limit stays clear of a loaded machine's slowest ordinary replies.
 const char* kTcpFaults = "noreply=0.05 badcrc=0.05 garbage=0.05/40 split=0.05/4 delay=0.05/700-1000";
 const char* kFtdiFaults = "noreply=0.03 badcrc=0.03 ioerror=0.01";
 long g_seed = 1;
@@ -47,12 +42,7 @@ struct Counts {
     std::set<std::string> abandonedPayloads, misfiledPayloads;
 };
 
-std::wstring Hex(const std::string& bytes) {
-    std::wstring text;
-    wchar_t two[3];
-    for (unsigned char b : bytes) std::swprintf(two, 3, L"%02x", b), text += two;
-    return text;
-}
+std::wstring Hex(const std::string& b) { return BytesToHexText(reinterpret_cast<const unsigned char*>(b.data()), b.size()); }
 
 void HostThread(ROBOT_HANDLE robot, int thread, long count, Counts& c) {
     for (long n = 0; n < count; ++n) {
@@ -61,19 +51,13 @@ void HostThread(ROBOT_HANDLE robot, int thread, long count, Counts& c) {
         const std::string payload(bytes, 6);
         const long id = ROBOT_SendCommand(robot, Hex(payload).c_str());
         ++c.issued;
-        {
-            std::lock_guard<std::mutex> hold(c.lock);
-            if (id == 0 || !c.ids.insert(id).second) ++c.duplicated;
-        }
+        if (std::lock_guard<std::mutex> hold(c.lock); id == 0 || !c.ids.insert(id).second) ++c.duplicated;
         CRobotCommand* record = nullptr;
         for (const DWORD start = GetTickCount(); !record && GetTickCount() - start < 60000;)
             if (!(record = ROBOT_WaitReply(robot, id, g_timeoutMs)) && (record = ROBOT_GetReply(robot, id)) &&
                 !record->IsAbandoned())
                 record = nullptr;
-        if (!record) {
-            ++c.lost;
-            continue;
-        }
+        if (!record) { ++c.lost; continue; }
         const int size = record->GetReplySize();
         const std::string got = size > 8 ? std::string(record->GetReplyData() + 4, size - 8) : std::string();
         if (record->IsReplyComplete()) ++c.complete;
@@ -88,13 +72,10 @@ void HostThread(ROBOT_HANDLE robot, int thread, long count, Counts& c) {
     }
 }
 
-// One phase: commands from four threads while this thread keeps messages
-// flowing (a TCP port attached here receives through them) and, halfway,
-// drops the connection or lets the device vanish.
+// Commands from four threads while this thread keeps messages flowing (a TCP port attached here receives through
+// them) and, halfway, drops the connection or lets the device vanish.
 bool Phase(PortKind kind, long commands, bool report) {
-    vxt::Rig::Options options;
-    options.timeoutMs = g_timeoutMs;
-    vxt::Rig rig(kind, options);
+    vxt::Rig rig(kind, vxt::Rig::Options{g_timeoutMs, true});
     const bool tcp = kind == PortKind::Tcp;
     const std::string random = "random " + std::to_string(g_seed) + " " + (tcp ? kTcpFaults : kFtdiFaults);
     if (!rig.Attached() || !(tcp ? rig.Sim()->Configure(random) : vxt::ftdi::Control(random) == 0))
@@ -117,9 +98,8 @@ bool Phase(PortKind kind, long commands, bool report) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
     for (auto& t : threads) t.join();
-    // The answer to an abandoned command that comes just as the next one goes
-    // out can only be taken for that one; a real mix-up is a reply of a
-    // command that completed, or of no command at all.
+    // The answer to an abandoned command that comes as the next one goes out can only be taken for that one; a real
+    // mix-up is a reply of a command that completed, or of no command at all.
     for (const std::string& p : c.misfiledPayloads) {
         (c.abandonedPayloads.count(p) ? c.lateTaken : c.misfiled)++;
         if (c.misfiled + c.lateTaken <= 5) std::printf("  reply %ls filed under another command\n", Hex(p).c_str());
@@ -136,9 +116,8 @@ bool Phase(PortKind kind, long commands, bool report) {
            c.complete + c.abandoned == c.issued && (!report || events > 0);
 }
 
-// Bytes in use on the C runtime's heap, where the library and this program
-// allocate (private bytes keep its high-water mark, which follows this program's
-// bookkeeping); the simulated FTDI devices, which keep all they were sent, afresh.
+// Bytes in use on the C runtime's heap, where the library and this program allocate (private bytes keep a high-water
+// mark); the simulated FTDI devices, which keep all they were sent, afresh.
 long long HeapInUse() {
     vxt::ftdi::Reset();
     long long inUse = 0;
@@ -157,9 +136,8 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--seed")) g_seed = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--timeout")) g_timeoutMs = static_cast<unsigned>(std::atol(argv[i + 1]));
     }
-    // A short round of both first (the D2XX library then stays loaded, as in
-    // a host that talks to FTDI devices all day): what is made once per process
-    // (the output's buffer too), and heap growth to its working size, is not growth.
+    // A short round of both first (the D2XX library then stays loaded, as in a host that talks to FTDI devices all
+    // day): what is made once per process (the output's buffer too), and the heap's working size, is not growth.
     std::printf("soak: %ld commands over TCP, %ld over FTDI, seed %ld\n", commands, ftdiCommands, g_seed);
     bool ok = Phase(PortKind::Tcp, 60, false) && Phase(PortKind::Ftdi, 32, false);
     const unsigned long handles = CountProcessHandles();
@@ -170,10 +148,9 @@ int main(int argc, char** argv) {
     const double perCommand = static_cast<double>(heapAfter - heap) / (commands + (ftdiCommands > 0 ? ftdiCommands : 0));
     std::printf("handles %lu -> %lu, heap in use %lld -> %lld: %+.1f bytes a command\n", handles,
                 CountProcessHandles(), heap, heapAfter, perCommand);
-    // Flat: a few handles of slack for the system's caches; on the heap, less
-    // than the smallest block a leak of one allocation a command would cost.
-    // The 32-bit runner's heap counts freed small blocks of its low-fragmentation groups as in
-    // use (+40 to +300 bytes a command, not in step with the commands): only a gross leak shows.
+    // Flat: a few handles of slack for the system's caches; on the heap, less than the smallest block a leak of one
+    // allocation a command would cost. The 32-bit runner's heap counts freed small blocks of its low-fragmentation
+    // groups as in use (+40 to +300 bytes a command, not in step with the commands): only a gross leak shows.
     const double allowed = sizeof(void*) == 8 ? 4 : 1024;
     const bool flat = CountProcessHandles() <= handles + 4 && heap >= 0 && heapAfter >= 0 && perCommand < allowed;
     if (!flat) std::printf("soak: the handle count or the heap grew with the commands\n");

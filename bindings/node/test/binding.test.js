@@ -15,13 +15,17 @@ const lib = vornex.load(path.join(bin, 'vornex.dll'), { ftd2xx: path.join(bin, '
 const k32 = koffi.load('kernel32.dll');
 const GetHandleInformation = k32.func('int __stdcall GetHandleInformation(uintptr_t h, _Out_ uint32_t *flags)');
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+// fn's first truthy value, tried up to `tries` times `ms` apart; null if none.
+async function poll(fn, tries, ms) {
+  for (let i = 0; i < tries; i++, await sleep(ms)) {
+    const value = fn();
+    if (value) return value;
+  }
+  return null;
+}
 
 // Open handles of this process: the slots GetHandleInformation accepts.
-function handleCount() {
-  let n = 0;
-  for (let h = 4; h < 4096; h += 4) if (GetHandleInformation(h, [0])) n++;
-  return n;
-}
+const handleCount = () => range(1, 1023).filter((i) => GetHandleInformation(4 * i, [0])).length;
 // Page numbers of page frames (bytes 6..9).
 const pageNumbers = (frames) => frames.map((f) => f.readUInt32LE(6));
 const range = (first, count) => Array.from({ length: count }, (_, i) => first + i);
@@ -30,16 +34,15 @@ let sim;
 let simPort;
 let baseline;
 
-function tcpRobot() {
-  const robot = new lib.Robot().attachTcp('127.0.0.1', simPort, 5000);
-  assert.equal(robot.portKind, 'tcp');
+function polling(robot) {
   assert.equal(robot.startPolling(), true);
   return robot;
 }
-function ftdiRobot(description) {
-  const robot = new lib.Robot().attachFtdi(description);
-  assert.equal(robot.startPolling(), true);
-  return robot;
+const ftdiRobot = (description) => polling(new lib.Robot().attachFtdi(description));
+function tcpRobot() {
+  const robot = new lib.Robot().attachTcp('127.0.0.1', simPort, 5000);
+  assert.equal(robot.portKind, 'tcp');
+  return polling(robot);
 }
 
 test.before(async () => {
@@ -48,16 +51,11 @@ test.before(async () => {
   // Commands beginning BE77 are never answered.
   sim = spawn(path.join(bin, 'vornex-sim.exe'), ['--tcp', '0', 'fault=be77:noreply'], { stdio: ['ignore', fd, fd] });
   fs.closeSync(fd);
-  for (let i = 0; i < 300 && !simPort; i++) {
-    const m = /listening on 127\.0\.0\.1:(\d+)/.exec(fs.readFileSync(out, 'latin1'));
-    if (m) simPort = Number(m[1]);
-    else await sleep(50);
-  }
-  assert.ok(simPort, 'vornex-sim did not start');
-  // Once through every kind of call, so that what Wine and Node open on
-  // first use (sockets, the window of each thread, koffi's worker thread:
-  // one, UV_THREADPOOL_SIZE=1, the service manager's connection) is in the
-  // baseline.
+  const m = await poll(() => /listening on 127\.0\.0\.1:(\d+)/.exec(fs.readFileSync(out, 'latin1')), 300, 50);
+  assert.ok(m, 'vornex-sim did not start');
+  simPort = Number(m[1]);
+  // Once through every kind of call, so that what Wine and Node open on first use (sockets, the window of each
+  // thread, koffi's one worker thread, the service manager's connection) is in the baseline.
   lib.ftdiDriverStatus();
   lib.ftdiLibraryVersion();
   const tcp = tcpRobot();
@@ -81,22 +79,18 @@ test('the demo sequence over TCP: lists, tool information, a command, 100 pages'
   robot.setKeepAlive(false);
   robot.startLogging(path.join(work, 'node-test.log'));
   assert.equal(robot.waitReply(robot.toolInfo(), 5000).toString('latin1'), '9.1.V1.0.0');
-  const id = robot.send('BE010203');
-  const echo = robot.waitReply(id, 5000);
-  assert.ok(echo.includes(Buffer.from([0xbe, 0x01, 0x02, 0x03])), echo.toString('hex'));
-  assert.equal(robot.deleteReply(id), true);
-  assert.equal(robot.deleteReply(id), false);
-  assert.equal(robot.getReply(id), null);
-  const bytesId = robot.send(Buffer.from([0xbe, 0x05, 0x06, 0x07]));
-  assert.ok(robot.waitReply(bytesId, 5000).includes(Buffer.from([0xbe, 0x05, 0x06, 0x07])));
-  robot.deleteReply(bytesId);
+  for (const command of ['BE010203', Buffer.from([0xbe, 0x05, 0x06, 0x07])]) {
+    const id = robot.send(command);
+    const echo = robot.waitReply(id, 5000);
+    assert.ok(echo.includes(Buffer.from(command, 'hex')), echo.toString('hex'));
+    assert.deepStrictEqual([robot.deleteReply(id), robot.deleteReply(id), robot.getReply(id)], [true, false, null]);
+  }
   const frames = robot.download([[0, 60], [60, 40]], { timeoutMs: 5000 });
   assert.deepStrictEqual(pageNumbers(frames).sort((a, b) => a - b), range(0, 100));
   assert.ok(frames.every((f) => f.length === 272 && f[0] === 0xa5 && f[271] === 0xaf));
   assert.equal(robot.isIdle(), true);
   robot.stopPolling();
-  assert.equal(robot.destroy(), true);
-  assert.equal(robot.destroy(), false);
+  assert.deepStrictEqual([robot.destroy(), robot.destroy()], [true, false]);
   assert.throws(() => robot.toolInfo(), vornex.VornexError);
 });
 
@@ -104,16 +98,11 @@ test('a page read is a reply of several parts, also waited for without blocking'
   const robot = tcpRobot();
   const id = robot.readFlashPages(0x10, 3);
   const parts = await robot.waitReplyAsync(id, 10000);
-  assert.deepStrictEqual(pageNumbers(parts), [0x10, 0x11, 0x12]);
-  assert.ok(parts.every((p) => p.length === 272));
+  assert.deepStrictEqual(parts.map((p) => [p.readUInt32LE(6), p.length]), [[0x10, 272], [0x11, 272], [0x12, 272]]);
   assert.deepStrictEqual(pageNumbers(robot.waitReply(id, 1000)), [0x10, 0x11, 0x12]);
   // Only the binding's timer dispatches the socket's messages here.
   const echo = robot.send('BE0A0B0C');
-  let got = null;
-  for (let i = 0; i < 500 && got === null; i++) {
-    await sleep(10);
-    got = robot.getReply(echo);
-  }
+  const got = await poll(() => robot.getReply(echo), 500, 10);
   assert.ok(got && got.includes(Buffer.from([0xbe, 0x0a, 0x0b, 0x0c])), 'no reply between calls');
   // The raw export sees the same record.
   const ref = [null];
@@ -146,11 +135,8 @@ test('FTDI: device list, port functions, a wait on a worker thread', async () =>
   const robot = ftdiRobot('Vornex Sim Tool');
   assert.deepStrictEqual(lib.ftdiDevices().map((d) => d.description), ['Paced Tool']);
   assert.equal(robot.getLocId(), 0x1011);
-  assert.equal(robot.setLatency(2), 0);
-  assert.equal(robot.setUsbParameters(4096, 4096), 0);
-  assert.equal(robot.setBaud(38400), 0);
-  const info = await robot.waitReplyAsync(robot.toolInfo(), 5000);
-  assert.equal(info.toString('latin1'), '9.1.V1.0.0');
+  assert.deepStrictEqual([robot.setLatency(2), robot.setUsbParameters(4096, 4096), robot.setBaud(38400)], [0, 0, 0]);
+  assert.equal((await robot.waitReplyAsync(robot.toolInfo(), 5000)).toString('latin1'), '9.1.V1.0.0');
   assert.equal(robot.resetToolRate(), 1);
   const frames = await robot.downloadAsync([[5, 20]], { rate: 230400, sumCheck: true });
   assert.deepStrictEqual(pageNumbers(frames), range(5, 20));
@@ -160,12 +146,7 @@ test('FTDI: device list, port functions, a wait on a worker thread', async () =>
 test('a download cancelled from its progress window', async () => {
   const robot = ftdiRobot('Paced Tool');
   const download = robot.downloadAsync([[0, 1000]], { rate: 230400, timeoutMs: 5000 });
-  let pressed = false;
-  for (let i = 0; i < 400 && !pressed; i++) {
-    await sleep(25);
-    pressed = lib.cancelDownload();
-  }
-  assert.ok(pressed, 'no progress window');
+  assert.ok(await poll(() => lib.cancelDownload(), 400, 25), 'no progress window');
   await assert.rejects(download, { name: 'VornexError', code: -1 });
   assert.equal(lib.cancelDownload(), false);
   robot.destroy();
@@ -180,8 +161,7 @@ test('raw exports by their plain names, and nothing left behind', () => {
       if (plain && plain !== '-' && !plain.startsWith('#')) assert.equal(typeof x[plain], 'function', plain);
     }
   }
-  // 32 bit: a stdcall export's @N is 4 bytes an argument (koffi's calls
-  // would survive a wrong count, so only the export table tells).
+  // 32 bit: a stdcall export's @N is 4 bytes an argument (koffi's calls survive a wrong count: only the table tells).
   const def = fs.readFileSync(path.join(bin, '..', 'vornex.def'), 'latin1');
   for (const p of process.arch === 'ia32' ? vornex.PROTOTYPES.concat(vornex.CDECL_PROTOTYPES) : []) {
     const [, name, args] = /(\w+)\((.*)\)/.exec(p);
