@@ -129,12 +129,10 @@ TEST(CarelessHost, TcpAttachCountsAConnectionReportedAsItsTimeRunsOut) {
         while (GetTickCount() - start <= connectMs) Sleep(10);  // past the deadline, the report still queued
     });
     PORT_HANDLE attached = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(port), connectMs);
-    EXPECT_TRUE(action.Ran());
+    EXPECT_TRUE(action.ran);
     EXPECT_NE(attached, nullptr);
     EXPECT_EQ(ROBOT_Destroy(robot), 1);
-    if (attached) {
-        EXPECT_EQ(ReleaseTcpPort(attached), 1);
-    }
+    if (attached) EXPECT_EQ(ReleaseTcpPort(attached), 1);
 }
 
 class DownloadOn : public ::testing::TestWithParam<std::tuple<PortKind, HostDoes>> {};
