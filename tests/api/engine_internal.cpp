@@ -1,6 +1,5 @@
-// White-box, for what no host can time: the poll cycle driven by hand (a fake
-// port and tick source, or TCP and the simulated FTDI device), host threads
-// queueing as the worker decides to sleep; a record and the log writer alone.
+// White-box, for what no host can time: the poll cycle driven by hand (a fake port and tick source, or TCP and the
+// simulated FTDI device), host threads queueing as the worker decides to sleep; a record and the log writer alone.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -232,9 +231,8 @@ TEST(LogFile, StoresEveryLineEndAsCrLfAcrossItsBufferAndTruncatesOnOpen) {
     std::remove(path.c_str());
 }
 
-// A minute's poll wait: a command whose wake-up is lost (queued or decided
-// on outside the lock, the work event not set, or reset after a clear let go
-// of the lock) stalls far past the bounds here.
+// A minute's poll wait: a command whose wake-up is lost (queued or decided on outside the lock, the work event not set,
+// or reset after a clear let go of the lock) stalls far past the bounds here.
 TEST(HandOver, HostThreadsQueueingAsTheWorkerDecidesToSleepAreNeverLeftWaiting) {
     SetEnginePollWait(60000);
     Robot robot;

@@ -84,7 +84,6 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_TRUE(Has(r.out, "BE010203: complete, 12 bytes: A5 5A 00 04 BE 01 02 03 ")) << r.out;
         EXPECT_TRUE(Has(r.out, "12345678: complete, 12 bytes: A5 5A 00 04 12 34 56 78 ")) << r.out;
-
         const std::wstring file = WorkFolder() + std::to_wstring(static_cast<int>(kind)) + L".bin", log = file + L".log";
         // The pty under a Wine COM port was seen to lose bytes under load, and a page asked for again comes in
         // another order: one page there.

@@ -1,8 +1,7 @@
 #pragma once
-// The kit every Windows test program shares (vx_test_kit: vornex.dll's import
-// library and the in-process tool simulator). Every wait is bounded and keeps
-// this thread's window messages flowing (a TCP port's notifications arrive as
-// messages of the thread that attached it).
+// The kit every Windows test program shares (vx_test_kit: vornex.dll's import library and the in-process tool
+// simulator). Every wait is bounded and keeps this thread's window messages flowing (a TCP port's notifications arrive
+// as messages of the thread that attached it).
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
