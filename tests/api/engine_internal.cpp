@@ -22,6 +22,7 @@
 #include "protocol/command_frame.h"
 #include "support/import_patch.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
 extern "C" void* g_resetSlot __asm__(VX_IMPORT_SLOT(ResetEvent, 4));
 
@@ -311,9 +312,7 @@ TEST(TcpLink, KeepAliveGoesOutOnlyWhileConnectedAndAnAbandonmentDropsHeldInput) 
 
 // On FTDI every abandonment resets the device and purges it.
 TEST(FtdiLink, KeepAliveGoesOnTheWireAndItsAbandonmentResetsAndPurges) {
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    const std::wstring folder = std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim";
+    const std::wstring folder = vxproc::ExeFolder() + L"ftdisim";
     SetDllDirectoryW(folder.c_str());
     HMODULE sim = LoadLibraryW((folder + L"\\Ftd2xx.dll").c_str());
     auto query = reinterpret_cast<long long(__stdcall*)(const char*)>(reinterpret_cast<void*>(GetProcAddress(sim, "SIM_Query")));

@@ -27,6 +27,7 @@
 #include "protocol/crc16.h"
 #include "support/import_patch.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
 extern "C" void* g_createSlot __asm__(VX_IMPORT_SLOT(SafeArrayCreate, 12));
 extern "C" void* g_putSlot __asm__(VX_IMPORT_SLOT(SafeArrayPutElement, 12));
@@ -241,9 +242,7 @@ TEST(OutOfMemory, EveryExportEndsInAResultOfItsOwnWhicheverAllocationFails) {
     SOCKET acceptor = vxt::Listen(acceptPort);
     u_long nonBlocking = 1;
     ioctlsocket(acceptor, FIONBIO, &nonBlocking);
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim").c_str());
+    SetDllDirectoryW((vxproc::ExeFolder() + L"ftdisim").c_str());
     const std::function<bool(intptr_t)> any = In(INTPTR_MIN, INTPTR_MAX), none = In(0, 0), id = In(0, INTPTR_MAX),
                                         set = [](intptr_t r) { return r != 0; };
     const wchar_t* const sim = L"Vornex Sim Tool";

@@ -14,6 +14,7 @@
 #include "support/import_patch.h"
 #include "support/loopback.h"
 #include "support/message_boxes.h"
+#include "support/process.h"
 
 extern "C" void* g_managerSlot __asm__(VX_IMPORT_SLOT(OpenSCManagerW, 12));
 extern "C" void* g_servicesSlot __asm__(VX_IMPORT_SLOT(EnumServicesStatusW, 32));
@@ -65,9 +66,7 @@ TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
         EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{L"FT_CyclePort"});
     }
     EXPECT_TRUE(boxes.Take().empty()) << "destruction showed a box";
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim-norescan").c_str());
+    SetDllDirectoryW((vxproc::ExeFolder() + L"ftdisim-norescan").c_str());
     {
         CFTDIPort port;
         EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{L"Error: Can't Find FT_Rescan"});

@@ -155,8 +155,7 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans)
     const std::pair<int, const wchar_t*> wanted[] = {{1, L"Communications Port (COM1)"}, {3, L"USB Serial Port (COM3)"},
         {5, L"Setup Five (COM5)"}, {7, L"VCP0 (COM7)"}, {8, L"Plain (COM8)"}, {12, L"Suffix (COM12)"}, {4, L""}, {0, L""}};
     for (auto& w : wanted) EXPECT_EQ(TextOf(ports, w.first), w.second) << w.first;
-    // A number given twice keeps the description of the value the registry gives first.
-    const bool aFirst = sources.Rank(L"\\Device\\TwinA") < sources.Rank(L"\\Device\\TwinB");
+    const bool aFirst = sources.Rank(L"\\Device\\TwinA") < sources.Rank(L"\\Device\\TwinB");  // once, the first
     EXPECT_EQ(TextOf(ports, 14), aFirst ? L"TwinA (COM14)" : L"TwinB (COM14)");
     for (const Listed& p : ports) {
         EXPECT_LE(p.number, 255);
@@ -266,10 +265,10 @@ TEST(TcpPortClass, BufferFullLostConnectionReconnectionADestroyedPortRefusalAndL
     EXPECT_EQ(port.Write("ok", 2), 2);
     closesocket(listener);
     // Refused connections, and names longer than the port keeps.
-    CTCPPort refused;
-    EXPECT_EQ(refused.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
-    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(refused.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));
-    EXPECT_FALSE(refused.IsOpen());
+    CTCPPort unreachable;
+    EXPECT_EQ(unreachable.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(unreachable.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));
+    EXPECT_FALSE(unreachable.IsOpen());
     CTCPPort named;
     const std::wstring longName(300, L'a');
     EXPECT_EQ(named.Open(longName.c_str(), 80), 0);

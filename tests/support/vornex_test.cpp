@@ -35,12 +35,6 @@ std::string TempPath(const std::string& name) {
     return std::string(dir) + "vx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "-" + name;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ostringstream all;
-    all << std::ifstream(path, std::ios::binary).rdbuf();
-    return all.str();
-}
-
 namespace {
 // A failing SAFEARRAY call fails the test that made it, and says which.
 HRESULT Check(HRESULT result, const char* call) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,11 @@ void Pump();  // dispatches this thread's pending window messages
 // Pumps until cond holds or ms have passed: cond's last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
 std::string TempPath(const std::string& name);  // fresh, in the temporary folder
-std::string ReadFile(const std::string& path);
+template <typename Path>  // a narrow or wide path; empty when there is no file
+std::string ReadFile(const Path& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Owns an array the host side holds and destroys it at the end.
 class Array {
