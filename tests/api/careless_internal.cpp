@@ -1,6 +1,5 @@
-// Hosts that break the calling rules where only the static core can tell:
-// two threads waiting for one command, stops made under the loader lock (from
-// the host's DllMain), also right before it unloads the library.
+// Hosts that break the calling rules where only the static core can tell: two threads waiting for one command, stops
+// made under the loader lock (from the host's DllMain), also right before it unloads the library.
 #include <windows.h>
 #include <tlhelp32.h>
 

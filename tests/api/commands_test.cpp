@@ -1,5 +1,5 @@
 // Commands and replies as a host sends and fetches them over TCP: arrays of
-// each type, pre-framed, refused; kinds, raw writes, reply vectors and matrices.
+// each type, empty, pre-framed, refused; kinds, raw writes, reply vectors and matrices.
 #include <gtest/gtest.h>
 
 #include "sim/reply_frames.h"
@@ -35,8 +35,7 @@ std::vector<uint8_t> Column(SAFEARRAY* pages, long k) {  // 272 bytes
 
 }  // namespace
 
-// In a fresh process (this program run again for this test alone): the first
-// ID is 1, and robots share one sequence.
+// In a fresh process (this program run again for this test alone): the first ID is 1, and robots share one sequence.
 TEST(FirstCommand, IdIsOneAndIdsAreSharedByEveryRobot) {
     if (!GetEnvironmentVariableA("VX_FIRST_COMMAND", nullptr, 0)) {
         vxproc::ScopedEnv fresh(L"VX_FIRST_COMMAND", L"1");
@@ -84,6 +83,14 @@ TEST_F(Commands, ByteArraysOfEveryIntegerTypeAndAnyLowerBoundAndUnreadableOnesRe
     EXPECT_EQ(after, before + 1);
     EXPECT_EQ(Reply(after), ReplyFrame({0xBE, 0x01}));
     EXPECT_EQ(sim().CommandCount(), commands + 1);
+    // An empty array is an empty command, framed; text beyond ASCII is logged as the host's narrow strings are.
+    sim().ClearReceived();
+    EXPECT_GT(SendBytes(Vector(VT_UI1, 0, {}), 0), 0);
+    EXPECT_TRUE(rig.WaitToolReceived(FrameOf(L"")));
+    char narrow[16] = {};
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, L"BE\u00e9\u4e2d", -1, narrow, sizeof narrow, nullptr, nullptr), 0);
+    EXPECT_NE(rig.Send(L"BE\u00e9\u4e2d"), 0);
+    EXPECT_TRUE(rig.WaitLog(std::string("Issuing:") + narrow + "\r\n")) << rig.Log();
 }
 
 TEST_F(Commands, PreFramedArraysAreSentUnchangedAndKindsAreTheCommandKind) {

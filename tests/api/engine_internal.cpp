@@ -1,6 +1,5 @@
-// White-box, for what no host can time: the poll cycle driven by hand (a fake
-// port and tick source, or TCP and the simulated FTDI device), host threads
-// queueing as the worker decides to sleep; a record and the log writer alone.
+// White-box, for what no host can time: the poll cycle driven by hand (a fake port and tick source, or TCP and the
+// simulated FTDI device), host threads queueing as the worker decides to sleep; a record and the log writer alone.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +22,7 @@
 #include "protocol/command_frame.h"
 #include "support/import_patch.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
 extern "C" void* g_resetSlot __asm__(VX_IMPORT_SLOT(ResetEvent, 4));
 
@@ -232,9 +232,8 @@ TEST(LogFile, StoresEveryLineEndAsCrLfAcrossItsBufferAndTruncatesOnOpen) {
     std::remove(path.c_str());
 }
 
-// A minute's poll wait: a command whose wake-up is lost (queued or decided
-// on outside the lock, the work event not set, or reset after a clear let go
-// of the lock) stalls far past the bounds here.
+// A minute's poll wait: a command whose wake-up is lost (queued or decided on outside the lock, the work event not set,
+// or reset after a clear let go of the lock) stalls far past the bounds here.
 TEST(HandOver, HostThreadsQueueingAsTheWorkerDecidesToSleepAreNeverLeftWaiting) {
     SetEnginePollWait(60000);
     Robot robot;
@@ -313,9 +312,7 @@ TEST(TcpLink, KeepAliveGoesOutOnlyWhileConnectedAndAnAbandonmentDropsHeldInput) 
 
 // On FTDI every abandonment resets the device and purges it.
 TEST(FtdiLink, KeepAliveGoesOnTheWireAndItsAbandonmentResetsAndPurges) {
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    const std::wstring folder = std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim";
+    const std::wstring folder = vxproc::ExeFolder() + L"ftdisim";
     SetDllDirectoryW(folder.c_str());
     HMODULE sim = LoadLibraryW((folder + L"\\Ftd2xx.dll").c_str());
     auto query = reinterpret_cast<long long(__stdcall*)(const char*)>(reinterpret_cast<void*>(GetProcAddress(sim, "SIM_Query")));

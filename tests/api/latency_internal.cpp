@@ -1,6 +1,5 @@
-// The exports, linked from the static core, where a host cannot take them: a
-// short poll wait, a look inside the robot object, failing allocations, failing
-// array calls (stand-ins in the import slots) and a reply without a part.
+// The exports, linked from the static core, where a host cannot take them: a short poll wait, a look inside the robot
+// object, failing allocations, failing array calls (stand-ins in the import slots) and a reply without a part.
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -28,6 +27,7 @@
 #include "protocol/crc16.h"
 #include "support/import_patch.h"
 #include "support/loopback.h"
+#include "support/process.h"
 
 extern "C" void* g_createSlot __asm__(VX_IMPORT_SLOT(SafeArrayCreate, 12));
 extern "C" void* g_putSlot __asm__(VX_IMPORT_SLOT(SafeArrayPutElement, 12));
@@ -68,8 +68,7 @@ struct Held {  // an array the host holds
     SAFEARRAY* array = nullptr;
 };
 
-// Echoes every command frame, except a page read, which it answers with the
-// first page asked for and nothing more.
+// Echoes every command frame, except a page read, which it answers with the first page asked for and nothing more.
 class Tool {
 public:
     Tool() : m_thread([this] { Serve(); }) {}
@@ -138,8 +137,7 @@ TEST(Latency, AnAbandonedPageReadNeverEndsTheDownloadComplete) {
     }
 }
 
-// A host thread blocked in ROBOT_WaitReply on an unanswered command is let
-// go, with null.
+// A host thread blocked in ROBOT_WaitReply on an unanswered command is let go, with null.
 TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
     Link link;
     Tool second;
@@ -174,10 +172,9 @@ TEST(Latency, AnAttachAndDestroyReleaseAHostThreadInsideAWait) {
     ReleaseTcpPort(other);
 }
 
-// One export call with each of the calling thread's allocations failing in
-// turn (the n-th, n = 0, 1, ... until a call no longer reaches it): it ends in
-// a result of its own or raises _com_error (E_OUTOFMEMORY), nothing else, and
-// a call that failed and gave nothing (0, null, raised) keeps no memory.
+// One export call with each of the calling thread's allocations failing in turn (the n-th, n = 0, 1, ... until a call
+// no longer reaches it): it ends in a result of its own or raises _com_error (E_OUTOFMEMORY), nothing else, and a call
+// that failed and gave nothing (0, null, raised) keeps no memory.
 struct Call {
     const char* name;
     std::function<intptr_t()> run;
@@ -245,9 +242,7 @@ TEST(OutOfMemory, EveryExportEndsInAResultOfItsOwnWhicheverAllocationFails) {
     SOCKET acceptor = vxt::Listen(acceptPort);
     u_long nonBlocking = 1;
     ioctlsocket(acceptor, FIONBIO, &nonBlocking);
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim").c_str());
+    SetDllDirectoryW((vxproc::ExeFolder() + L"ftdisim").c_str());
     const std::function<bool(intptr_t)> any = In(INTPTR_MIN, INTPTR_MAX), none = In(0, 0), id = In(0, INTPTR_MAX),
                                         set = [](intptr_t r) { return r != 0; };
     const wchar_t* const sim = L"Vornex Sim Tool";

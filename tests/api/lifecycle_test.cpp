@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 
 #include "support/handle_count.h"
 #include "support/vornex_test.h"

@@ -1,16 +1,51 @@
-// The FTDI binding without its library or FT_Rescan, and vornex.dll unloaded
-// while socket notifications are still queued for it.
+// The FTDI binding without its library or FT_Rescan, the driver's service state (failures made by stand-ins in the
+// import slots), and vornex.dll unloaded while socket notifications are still queued for it.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "api/ftdi_exports.h"
 #include "ports/ftdi_port.h"
+#include "support/import_patch.h"
 #include "support/loopback.h"
 #include "support/message_boxes.h"
+#include "support/process.h"
+
+extern "C" void* g_managerSlot __asm__(VX_IMPORT_SLOT(OpenSCManagerW, 12));
+extern "C" void* g_servicesSlot __asm__(VX_IMPORT_SLOT(EnumServicesStatusW, 32));
+
+namespace {
+SC_HANDLE WINAPI NoManager(LPCWSTR, LPCWSTR, DWORD) { return SetLastError(ERROR_ACCESS_DENIED), nullptr; }
+// kAny false: the list fails; true: FTSER2K running, then a driver whose name only begins like it.
+template <bool kAny>
+BOOL WINAPI Services(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSW out, DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD) {
+    static wchar_t ftdi[] = L"FTSER2K", similar[] = L"FTSER2KX";
+    const ENUM_SERVICE_STATUSW list[2] = {{ftdi, ftdi, {SERVICE_KERNEL_DRIVER, SERVICE_RUNNING, 0, 0, 0, 0, 0}},
+                                          {similar, similar, {SERVICE_KERNEL_DRIVER, SERVICE_PAUSED, 0, 0, 0, 0, 0}}};
+    *needed = kAny ? sizeof list : 0;
+    *returned = 0;
+    if (!kAny || !out || size < sizeof list) return SetLastError(kAny ? ERROR_MORE_DATA : ERROR_ACCESS_DENIED), FALSE;
+    std::memcpy(out, list, sizeof list);
+    return *returned = 2, TRUE;
+}
+}  // namespace
+
+TEST(DriverStatus, IsTheServiceStateOrMinusOneOrMinusTwo) {
+    EXPECT_EQ(FTDI_GetDriverStatus(), 0);  // no FTSER2K here
+    struct Case { void*& slot; void* standIn; long status; };
+    const Case cases[] = {{g_servicesSlot, reinterpret_cast<void*>(&Services<true>), SERVICE_RUNNING},
+                          {g_managerSlot, reinterpret_cast<void*>(&NoManager), -1},
+                          {g_servicesSlot, reinterpret_cast<void*>(&Services<false>), -2}};
+    for (const Case& c : cases) {
+        ImportPatch patch(c.slot, c.standIn);
+        EXPECT_EQ(FTDI_GetDriverStatus(), c.status) << c.status;
+    }
+}
 
 TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
     vxt::MessageBoxes boxes;
@@ -31,9 +66,7 @@ TEST(FtdiBinding, WithoutTheLibraryEachCallShowsItsOwnBoxAndGivesStatusOne) {
         EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{L"FT_CyclePort"});
     }
     EXPECT_TRUE(boxes.Take().empty()) << "destruction showed a box";
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    SetDllDirectoryW((std::wstring(exe).substr(0, std::wstring(exe).find_last_of(L"\\/")) + L"\\ftdisim-norescan").c_str());
+    SetDllDirectoryW((vxproc::ExeFolder() + L"ftdisim-norescan").c_str());
     {
         CFTDIPort port;
         EXPECT_EQ(boxes.Take(), std::vector<std::wstring>{L"Error: Can't Find FT_Rescan"});

@@ -6,6 +6,7 @@
 
 #include <setupapi.h>
 
+#include <atomic>
 #include <thread>
 
 #include "ports/serial_port.h"
@@ -21,7 +22,7 @@ public:
     PortSources() {
         RemoveDevices();
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
-                        KEY_SET_VALUE, nullptr, &m_key, nullptr);
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &m_key, nullptr);
     }
     ~PortSources() {
         for (const std::wstring& name : m_values) RegDeleteValueW(m_key, name.c_str());
@@ -40,6 +41,12 @@ public:
         if (ok) RegCloseKey(key);
         SetupDiDestroyDeviceInfoList(set);
         return ok;
+    }
+    DWORD Rank(const std::wstring& value) const {  // where the registry enumerates a value
+        wchar_t name[256];
+        DWORD i = 0;
+        for (DWORD n = 256; RegEnumValueW(m_key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == 0 && value != name; n = 256) ++i;
+        return i;
     }
     bool Value(const wchar_t* name, const wchar_t* data) {  // no data: a REG_DWORD
         m_values.push_back(name);
@@ -121,6 +128,10 @@ std::string ReadAll(Port& port) {
     return std::string(buffer, static_cast<size_t>(n > 0 ? n : 0));
 }
 
+// A serial port's data callbacks, counted; its address is the user pointer.
+struct DataCalls { std::atomic<int> count{0}; std::atomic<CSerialPort*> port{nullptr}; };
+void Count(CSerialPort* port, void* user) { static_cast<DataCalls*>(user)->port = port, ++static_cast<DataCalls*>(user)->count; }
+
 std::string Pattern(size_t n, int seed) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) & 0xFF);
@@ -135,7 +146,8 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans)
     for (const wchar_t* odd : {L"COM4:", L"LPT1", L"COM300"}) ASSERT_TRUE(sources.Device(odd, L"Odd Port"));
     const wchar_t* const values[][2] = {{L"\\Device\\VCP0", L"COM7"}, {L"\\Device\\Dup5", L"COM5"}, {L"\\Device\\Far", L"COM301"},
                                         {L"\\Device\\Printer", L"LPT2"}, {L"\\Device\\Zero", L"COM0"}, {L"\\Device\\Big", L"COM256"},
-                                        {L"Plain", L"COM8"}, {L"\\Device\\Suffix", L"com12abc"}, {L"\\Device\\Letters", L"COMx"}};
+                                        {L"Plain", L"COM8"}, {L"\\Device\\Suffix", L"com12abc"}, {L"\\Device\\Letters", L"COMx"},
+                                        {L"\\Device\\TwinA", L"COM14"}, {L"\\Device\\TwinB", L"COM14"}};
     for (auto& v : values) ASSERT_TRUE(sources.Value(v[0], v[1])) << v[1];
     const std::vector<Listed> ports = Rescan();
     for (size_t i = 1; i < ports.size(); ++i) EXPECT_LT(ports[i - 1].number, ports[i].number);
@@ -143,6 +155,8 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans)
     const std::pair<int, const wchar_t*> wanted[] = {{1, L"Communications Port (COM1)"}, {3, L"USB Serial Port (COM3)"},
         {5, L"Setup Five (COM5)"}, {7, L"VCP0 (COM7)"}, {8, L"Plain (COM8)"}, {12, L"Suffix (COM12)"}, {4, L""}, {0, L""}};
     for (auto& w : wanted) EXPECT_EQ(TextOf(ports, w.first), w.second) << w.first;
+    const bool aFirst = sources.Rank(L"\\Device\\TwinA") < sources.Rank(L"\\Device\\TwinB");  // once, the first
+    EXPECT_EQ(TextOf(ports, 14), aFirst ? L"TwinA (COM14)" : L"TwinB (COM14)");
     for (const Listed& p : ports) {
         EXPECT_LE(p.number, 255);
         for (const wchar_t* never : {L"Odd", L"Printer", L"Letters"}) EXPECT_EQ(p.text.find(never), std::wstring::npos) << never;
@@ -166,19 +180,10 @@ TEST(PortList, SetupDevicesFirstThenRegistryNamesByNumberAndOnlyTheCountRescans)
     ASSERT_TRUE(sources.Value(L"\\Device\\Number", nullptr));
     ASSERT_TRUE(sources.Value(L"\\Device\\After", L"COM13"));
     // Where the number stands among the values is the registry's business; what comes after it is not scanned.
-    HKEY key = nullptr;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
-    bool numberSeen = false, afterNumber = false;
-    wchar_t name[256];
-    for (DWORD i = 0, chars = 256; RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) == 0; ++i, chars = 256) {
-        numberSeen = numberSeen || std::wstring(name) == L"\\Device\\Number";
-        if (std::wstring(name) == L"\\Device\\After") afterNumber = numberSeen;
-    }
-    RegCloseKey(key);
-    EXPECT_EQ(TextOf(Rescan(), 13).empty(), afterNumber);
+    EXPECT_EQ(TextOf(Rescan(), 13).empty(), sources.Rank(L"\\Device\\After") > sources.Rank(L"\\Device\\Number"));
 }
 
-TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
+TEST(SerialPortClass, OverflowDropsTheHeldBytesReadsKeepOrderAndTheDataCallbackRunsUntilSwitchedOff) {
     int com = 0, bridge = 0;
     ASSERT_TRUE(ComLink(com, bridge));
     Peer peer;
@@ -190,8 +195,13 @@ TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     // The link takes the connection a moment after it is made.
     ASSERT_TRUE(WaitUntil([&] { peer.Send("\x55"); return WaitUntil([&] { return port.BytesAvailable() > 0; }, 200); }, 5000));
     port.ClearBuffer();
+    DataCalls calls;
+    EXPECT_EQ(port.RegisterDataCallback(&Count, &calls), nullptr);
     ASSERT_TRUE(peer.Send(Pattern(10, 1)));
     ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 10; }, 5000));
+    EXPECT_TRUE(calls.count > 0 && calls.port == &port);  // called before the bytes could be read
+    EXPECT_EQ(port.RegisterDataCallback(nullptr, nullptr), &Count);
+    const int counted = calls.count;
     char part[3];
     EXPECT_EQ(port.Read(nullptr, 3), 0);
     EXPECT_EQ(port.Read(part, 0), 0);
@@ -203,6 +213,7 @@ TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     ASSERT_TRUE(peer.Send(Pattern(100, 3)));
     ASSERT_TRUE(WaitUntil([&] { return port.BytesAvailable() == 100; }, 5000)) << port.BytesAvailable();
     EXPECT_EQ(ReadAll(port), Pattern(100, 3));
+    EXPECT_EQ(calls.count, counted);
     EXPECT_EQ(port.Write(nullptr, 4), 0);
     EXPECT_EQ(port.Write("zz", 0), 0);
     port.Close();
@@ -213,7 +224,7 @@ TEST(SerialPortClass, OverflowDropsTheHeldBytesAndReadsKeepOrder) {
     port.Close();
 }
 
-TEST(TcpPortClass, BufferFullLostConnectionReconnectionAndADestroyedPort) {
+TEST(TcpPortClass, BufferFullLostConnectionReconnectionADestroyedPortRefusalAndLongNames) {
     int number = 0;
     SOCKET listener = Listen(number);
     Peer peer;
@@ -253,13 +264,11 @@ TEST(TcpPortClass, BufferFullLostConnectionReconnectionAndADestroyedPort) {
     EXPECT_EQ(ReadAll(port), "fresh");
     EXPECT_EQ(port.Write("ok", 2), 2);
     closesocket(listener);
-}
-
-TEST(TcpPortClass, RefusedConnectionsAndLongNames) {
-    CTCPPort refused;
-    EXPECT_EQ(refused.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
-    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(refused.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));
-    EXPECT_FALSE(refused.IsOpen());
+    // Refused connections, and names longer than the port keeps.
+    CTCPPort unreachable;
+    EXPECT_EQ(unreachable.Open(L"127.0.0.1", static_cast<unsigned>(ClosedTcpPort())), 0);  // 0 whatever happens
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(unreachable.GetConnectEvent(), 0) == WAIT_OBJECT_0; }, 5000));
+    EXPECT_FALSE(unreachable.IsOpen());
     CTCPPort named;
     const std::wstring longName(300, L'a');
     EXPECT_EQ(named.Open(longName.c_str(), 80), 0);

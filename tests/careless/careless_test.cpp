@@ -1,10 +1,7 @@
-// A host's window procedure runs while a library call dispatches this
-// thread's messages: the TCP reply wait, the TCP attach and the download.
-// Whatever that procedure does to the robot object (destroys it, releases
-// its port, attaches another), the call ends with its "nothing found" result
-// and nothing is used after it was freed. Waits here have no time limit of
-// their own where the old fault was a wait that never ended: a hang fails
-// through the program's time limit.
+// A host's window procedure runs while a library call dispatches this thread's messages: the TCP reply wait, the TCP
+// attach and the download. Whatever that procedure does to the robot object (destroys it, releases its port, attaches
+// another), the call ends with its "nothing found" result and nothing is used after it was freed. Where the old fault
+// was a wait that never ended, the wait has no limit of its own: the program's time limit fails a hang.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,8 +13,7 @@ using namespace vxt;
 
 namespace {
 
-// Runs an action from the next message this thread dispatches, as a host's
-// window procedure would.
+// Runs an action from the next message this thread dispatches, as a host's window procedure would.
 class MessageAction {
 public:
     explicit MessageAction(std::function<void()> action) : m_action(std::move(action)) {
@@ -44,21 +40,12 @@ private:
     HWND m_window = nullptr;
 };
 
-// Polls cond without dispatching this thread's messages, for at most 10 s.
-template <typename Cond>
-bool WaitUntilNoPump(Cond cond) {
-    for (const DWORD start = GetTickCount(); !cond(); Sleep(5))
-        if (GetTickCount() - start >= 10000) return cond();
-    return true;
-}
-
 enum class HostDoes { Destroy, ReleasePort, AttachAnother };
 const char* const kDoes[] = {"Destroy", "ReleasePort", "AttachAnother"};
 
 class ReplyWaitOnTcp : public ::testing::TestWithParam<HostDoes> {};
 
-// The tool never answers this command, and the wait has no limit: only the
-// robot object's change can end it.
+// The tool never answers this command, and the wait has no limit: only the robot object's change can end it.
 TEST_P(ReplyWaitOnTcp, EndsWithNothingWhenAMessageItDispatchesChangesTheRobot) {
     PORT_HANDLE other = nullptr;
     {
@@ -115,9 +102,8 @@ TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesThe
     }
 }
 
-// A window procedure that runs past the attach's deadline while the
-// connection completes: the connection was reported (its message is queued)
-// before the time ran out, so it counts.
+// A window procedure that runs past the attach's deadline while the connection completes: the connection was reported
+// (its message is queued) before the time ran out, so it counts.
 TEST(CarelessHost, TcpAttachCountsAConnectionReportedAsItsTimeRunsOut) {
     vxsim::SimServer sim;
     const int port = sim.ListenTcp();
@@ -125,7 +111,9 @@ TEST(CarelessHost, TcpAttachCountsAConnectionReportedAsItsTimeRunsOut) {
     const DWORD connectMs = 300;
     const DWORD start = GetTickCount();
     MessageAction action([&] {
-        EXPECT_TRUE(WaitUntilNoPump([&] { return sim.Connections() == 1 && HIWORD(GetQueueStatus(QS_POSTMESSAGE)); }));
+        auto reported = [&] { return sim.Connections() == 1 && HIWORD(GetQueueStatus(QS_POSTMESSAGE)); };
+        while (!reported() && GetTickCount() - start < 10000) Sleep(5);  // without dispatching
+        EXPECT_TRUE(reported());
         while (GetTickCount() - start <= connectMs) Sleep(10);  // past the deadline, the report still queued
     });
     PORT_HANDLE attached = ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(port), connectMs);

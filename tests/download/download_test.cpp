@@ -217,7 +217,6 @@ TEST(Download, OnFtdiGiveUpAndCancelEndAt38400) {
     EXPECT_EQ(Count(log, "****2 Changing baud rate to153600\r\n"), 11u) << log;
     EXPECT_EQ(Count(log, "****5 Changing baud rate to38400\r\n"), 11u) << log;
     EXPECT_EQ(ftdi::Query("devicerate"), 38400);
-
     size_t reads = 0;
     DuringDownload job([&] {
         rig.Send(L"BE0A01");  // unanswered: holds the link once the request has ended
@@ -327,10 +326,8 @@ TEST(Download, RefusalsLeaveTheToolAlone) {
     EXPECT_TRUE(!idle.listed && idle.error == 0);
     EXPECT_TRUE(hook && UnhookWindowsHookEx(hook) && g_windowsMade == 0);  // no window, not even for a moment
     ROBOT_Destroy(bare);
-
     Rig stopped(PortKind::Tcp, Rig::Options{1000, false});  // a worker never started could end no request
     EXPECT_EQ(ROBOT_ReadToolMemory(stopped.robot(), list.out(), 38400, kPatientMs, kPlain, out.out()), 0);
-
     Rig rig(PortKind::Tcp);
     EXPECT_EQ(ROBOT_ReadToolMemory(rig.robot(), nullptr, 38400, kPatientMs, kPlain, out.out()), 0);
     EXPECT_EQ(ROBOT_ReadToolMemory(rig.robot(), list.out(), 38400, kPatientMs, kPlain, nullptr), 0);

@@ -39,7 +39,6 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     wc.lpszClassName = L"vx-counter";
     RegisterClassW(&wc);
     HWND counter = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-
     DownloadProgress progress = {7, 57, 0, 0, false, 38400};
     HWND window = CreateProgressWindow(progress);
     ASSERT_NE(window, nullptr) << "no display?";
@@ -67,7 +66,6 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     g_now = 55201;
     UpdateDownloadProgress(window, 47);
     EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"Estimated time remaining: less than 1 minute");
-
     // Without its record the window neither dispatches, shows, nor cancels.
     SetWindowLongPtrW(window, DWLP_USER, 0);
     PostMessageW(counter, WM_APP, 0, 0);
@@ -84,7 +82,6 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     EXPECT_EQ(Text(window, IDC_TIME_TEXT), L"Waiting to opportunity to cancel...");
     RemoveProgressWindow(window);
     EXPECT_FALSE(IsWindow(window));
-
     // Without a window (no display) the record still counts and cancels.
     progress.m_cancel = false;
     PostQuitMessage(0);

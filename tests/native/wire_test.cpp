@@ -78,8 +78,7 @@ TEST(CommandFrame, BuildsTheFramesTheToolAccepts) {
     EXPECT_EQ(kToolInfoFrame, Encode(L"BE09"));
     EXPECT_EQ(Bytes({0xA5, 0x5A, 0x01, 0x03, 0xBE, 0x09, 0x72, 0x67, 0xFA, 0xAF}), Encode(L"BE09", true));
     EXPECT_EQ(Bytes({0xA5, 0x5A, 0x00, 0x04, 0xBE, 0x2B, 0x01, 0x00, 0x84, 0x7E, 0xFA, 0xAF}), Encode(L"be2b0100"));
-    // The length byte is the text length / 4 + 2, in eight bits; an odd text
-    // loses its last digit to the CRC.
+    // The length byte is the text length / 4 + 2, in eight bits; an odd text loses its last digit to the CRC.
     EXPECT_EQ(3, Encode(L"BE091")[3]);
     EXPECT_EQ(0x4156, kit::CheckField(Encode(L"BE091")));
     EXPECT_EQ(3, Encode(L"aaaaaa")[3]);
@@ -88,7 +87,6 @@ TEST(CommandFrame, BuildsTheFramesTheToolAccepts) {
     const Bytes bad = Encode(L"BE09zz12");  // payload after a bad digit stays zero
     EXPECT_EQ(Bytes({0xBE, 0x09, 0x00, 0x00}), Bytes(bad.begin() + 4, bad.begin() + 8));
     EXPECT_EQ(kToolInfoFrame, Encode(L"a55a0003be094156faaf", false, true));
-
     size_t size = 0;
     unsigned char* f = BuildCommandFrame(L"be2b0100", &size);
     ASSERT_NE(nullptr, f);
@@ -105,7 +103,6 @@ TEST(FrameScan, TakesWholeSplitAndBackToBackFramesAfterGarbage) {
     EXPECT_EQ(ScanStep::WaitForMore, r.Scan());
     r.Feed({0xAF});
     EXPECT_EQ(kToolInfoFrame, r.Take());
-
     const Bytes second = kit::MakeFrame({0xBE, 0x71});
     r.Feed(Concat(Concat({0x00, 0xA5, 0x13, 0x5A, 0xFA, 0xAF, 0xA5}, kToolInfoFrame), second));
     EXPECT_EQ(kToolInfoFrame, r.Take());
@@ -119,10 +116,8 @@ TEST(FrameScan, ChecksTheCrcTheEndMarkerAndTheWordCount) {
     Bytes zero = kit::MakeFrame({1, 2, 3, 4});
     kit::SetCheckField(zero, 0);
     EXPECT_EQ(zero, Receiver().Feed(zero).Take());  // a zero CRC field passes unchecked
-
     const ScanOutcome crc = ScanForFrame(Receiver().Feed(Concat(Flip(kToolInfoFrame, 6), {0x77})).rx);
     EXPECT_TRUE(crc.step == ScanStep::CrcError && crc.length == 10);
-
     Bytes late = kToolInfoFrame;
     late.insert(late.begin() + 8, 0x00);  // end marker one byte late
     Receiver s;
@@ -135,7 +130,6 @@ TEST(FrameScan, ChecksTheCrcTheEndMarkerAndTheWordCount) {
     EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed({0xA5, 0x5A, 0x00, 0x00, 0x00, 0x00}).Scan());
     for (size_t at : {8u, 9u})  // either end-marker byte wrong
         EXPECT_EQ(ScanStep::BadSequence, Receiver().Feed(Flip(kToolInfoFrame, at)).Scan()) << at;
-
     const Bytes longest = kit::MakeFrame(Bytes(2 * 4095 - 4, 0x5C));
     EXPECT_EQ(longest.size(), Receiver().Feed(longest).Take().size());
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <regex>
 
@@ -20,16 +19,12 @@ const wchar_t kCtl[] = L"vornexctl.exe";
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 Result Ctl(const std::wstring& args, DWORD ms = 60000) { return vxproc::Run(kCtl, args, ms); }
-std::string ReadText(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Empty when the file holds the page frames of pages, in that order.
 std::string CheckPages(const std::wstring& file, const std::vector<uint32_t>& pages) {
-    const std::string f = ReadText(file);
+    const std::string f = vxt::ReadFile(file);
     if (f.size() != pages.size() * 272) return "size " + std::to_string(f.size());
     for (size_t row = 0; row < pages.size(); ++row) {
         const uint8_t* p = reinterpret_cast<const uint8_t*>(f.data()) + row * 272;
@@ -84,7 +79,6 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_TRUE(Has(r.out, "BE010203: complete, 12 bytes: A5 5A 00 04 BE 01 02 03 ")) << r.out;
         EXPECT_TRUE(Has(r.out, "12345678: complete, 12 bytes: A5 5A 00 04 12 34 56 78 ")) << r.out;
-
         const std::wstring file = WorkFolder() + std::to_wstring(static_cast<int>(kind)) + L".bin", log = file + L".log";
         // The pty under a Wine COM port was seen to lose bytes under load, and a page asked for again comes in
         // another order: one page there.
@@ -101,7 +95,7 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
         }
         EXPECT_TRUE(std::regex_search(r.out, std::regex("throughput: [0-9.]+ kB/s, [0-9.]+ pages/s"))) << r.out;
         // The rate asked for reaches the library (which uses it only on FTDI).
-        EXPECT_EQ(Has(ReadText(log), "Issuing:BE4D000000000505"), kind == vxt::PortKind::Ftdi);
+        EXPECT_EQ(Has(vxt::ReadFile(log), "Issuing:BE4D000000000505"), kind == vxt::PortKind::Ftdi);
     }
 }
 

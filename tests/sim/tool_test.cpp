@@ -71,7 +71,6 @@ TEST(SimTool, FaultsAsTheTestsInjectThem) {
     const Bytes bad = Answer(tool, L"BE010203");
     const uint16_t check = CheckField(bad.data(), bad.size());
     EXPECT_TRUE(check != 0 && check != CCrc16::Of(bad.data(), 8) && check != ByteSum16(bad.data(), 8));
-
     tool = ToolModel();
     Configure(tool, "fault=\"be02:garbage=6 be02:split=7/20 be02:delay=100\"");
     ChunkList chunks;
@@ -101,7 +100,6 @@ TEST(SimConfig, OneTextFormAndLaterSettingsLeaveTheRulesInForce) {
                 c.comPort == -1);
     std::string error;  // a fault a test misspells is not dropped quietly
     EXPECT_TRUE(!ParseToolConfig("fault=be4d:nonsense", c, &error) && !error.empty());
-
     // A rule fires twice in all, whatever is configured after it.
     ToolModel tool;
     Configure(tool, "fault=be01:noreply#2");

@@ -1,7 +1,6 @@
 #pragma once
-// The number of kernel handles this process holds. Wine's
-// GetProcessHandleCount reports 0, so where it does, the handle table is
-// probed directly: every value that GetHandleInformation accepts is a handle.
+// The number of kernel handles this process holds. Wine's GetProcessHandleCount reports 0, so where it does, the handle
+// table is probed directly: every value that GetHandleInformation accepts is a handle.
 #include <windows.h>
 
 inline unsigned long CountProcessHandles() {

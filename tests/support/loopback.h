@@ -34,8 +34,7 @@ inline int ClosedTcpPort() {
     return port;
 }
 
-// Waits up to 5 s, dispatching nothing, until a message (a socket
-// notification) is queued for this thread.
+// Waits up to 5 s, dispatching nothing, until a message (a socket notification) is queued for this thread.
 inline bool MessageQueued() {
     MSG msg;
     for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE))

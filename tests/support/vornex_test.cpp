@@ -14,11 +14,7 @@
 namespace vxt {
 
 void Pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) TranslateMessage(&msg), DispatchMessageW(&msg);
 }
 
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms) {
@@ -37,12 +33,6 @@ std::string TempPath(const std::string& name) {
     char dir[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);
     return std::string(dir) + "vx-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "-" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ostringstream all;
-    all << std::ifstream(path, std::ios::binary).rdbuf();
-    return all.str();
 }
 
 namespace {

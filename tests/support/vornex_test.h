@@ -1,14 +1,14 @@
 #pragma once
-// The kit every Windows test program shares (vx_test_kit: vornex.dll's import
-// library and the in-process tool simulator). Every wait is bounded and keeps
-// this thread's window messages flowing (a TCP port's notifications arrive as
-// messages of the thread that attached it).
+// The kit every Windows test program shares (vx_test_kit: vornex.dll's import library and the in-process tool
+// simulator). Every wait is bounded and keeps this thread's window messages flowing (a TCP port's notifications arrive
+// as messages of the thread that attached it).
 #include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
 
 #include <atomic>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,7 +26,11 @@ void Pump();  // dispatches this thread's pending window messages
 // Pumps until cond holds or ms have passed: cond's last value.
 bool WaitUntil(const std::function<bool()>& cond, DWORD ms);
 std::string TempPath(const std::string& name);  // fresh, in the temporary folder
-std::string ReadFile(const std::string& path);
+template <typename Path>  // a narrow or wide path; empty when there is no file
+std::string ReadFile(const Path& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Owns an array the host side holds and destroys it at the end.
 class Array {

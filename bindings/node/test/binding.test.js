@@ -94,7 +94,7 @@ test('the demo sequence over TCP: lists, tool information, a command, 100 pages'
   assert.throws(() => robot.toolInfo(), vornex.VornexError);
 });
 
-test('a page read is a reply of several parts, also waited for without blocking', async () => {
+test('a page read is a reply of several parts, also waited for without blocking; abandoned commands throw', async () => {
   const robot = tcpRobot();
   const id = robot.readFlashPages(0x10, 3);
   const parts = await robot.waitReplyAsync(id, 10000);
@@ -108,11 +108,7 @@ test('a page read is a reply of several parts, also waited for without blocking'
   const ref = [null];
   assert.equal(lib.exports.ROBOT_GetReplyBytes(robot.handle, id, ref), 272);
   assert.equal(lib.arrays.takeBytes(lib.arrays.adopt(ref[0])).length, 3);
-  robot.destroy();
-});
-
-test('an abandoned command throws, a pending one is null', async () => {
-  const robot = tcpRobot();
+  // An abandoned command throws, a pending one is null.
   robot.setTimeout(300);
   const lost = robot.send('BE770001');
   assert.equal(robot.getReply(lost), null);
