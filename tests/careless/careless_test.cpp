@@ -69,9 +69,13 @@ TEST_P(ReplyWaitOnTcp, EndsWithNothingWhenAMessageItDispatchesChangesTheRobot) {
         EXPECT_EQ(ROBOT_WaitReplyBytes(rig.robot(), id, INFINITE, reply.out()), 0);
         EXPECT_TRUE(action.ran);
         EXPECT_EQ(reply.get(), nullptr);
-        if (rig.robot()) EXPECT_EQ(ROBOT_GetReply(rig.robot(), id), nullptr);  // the records went with the port
+        if (rig.robot()) {
+            EXPECT_EQ(ROBOT_GetReply(rig.robot(), id), nullptr);  // the records went with the port
+        }
     }
-    if (other) EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+    if (other) {
+        EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(CarelessHost, ReplyWaitOnTcp,

@@ -355,7 +355,9 @@ TEST(Download, OnePageReadAtATime) {
     std::vector<uint8_t> tenPages;
     for (uint8_t p = 0; p < 10; ++p) tenPages = tenPages + Page(p, p);
     tool.Answer(tenPages);
-    DuringDownload job([&] {  // waits (15 s at most) until the robot takes it
+    DuringDownload job([&] {  // once the first request runs out, the host's read takes the robot, for a minute
+        for (int i = 0; i < 3000 && rig.Log().find("****Abandoning") == std::string::npos; ++i) Sleep(10);
+        ROBOT_SetTimeout(rig.robot(), 60000);
         for (int i = 0; i < 1500 && !ROBOT_ReadFlashPages(rig.robot(), 500, 1, 38400, 1, nullptr); ++i) Sleep(10);
     });
     EXPECT_EQ(Download(rig.robot(), PageRuns({{0, 100}}), 38400, kRunsOutMs, kPlain).Pages(),

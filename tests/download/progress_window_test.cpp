@@ -35,8 +35,8 @@ TEST(ProgressWindow, TheClockStartsAtTheFirstPollAndTextsChangeOnlyAfter200ms) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     SetEngineTickSource(&Now);
-    WNDCLASSW wc = {0, Counting};
-    wc.lpszClassName = L"vx-counter";
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Counting, wc.lpszClassName = L"vx-counter";
     RegisterClassW(&wc);
     HWND counter = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     DownloadProgress progress = {7, 57, 0, 0, false, 38400};
