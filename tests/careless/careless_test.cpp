@@ -101,8 +101,12 @@ TEST(CarelessHost, TcpAttachFailsWhenAMessageItDispatchesDestroysOrReattachesThe
         EXPECT_EQ(ROBOT_AttachTcpPort(robot, L"127.0.0.1", static_cast<unsigned>(closed), 0x7FFFFFFF), nullptr)
             << (destroy ? "destroy" : "attach another");
         EXPECT_TRUE(action.ran);
-        if (robot) EXPECT_EQ(ROBOT_Destroy(robot), 1);
-        if (other) EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+        if (robot) {
+            EXPECT_EQ(ROBOT_Destroy(robot), 1);
+        }
+        if (other) {
+            EXPECT_EQ(ReleaseFTDIDevice(other), 1);
+        }
     }
 }
 
@@ -124,7 +128,9 @@ TEST(CarelessHost, TcpAttachCountsAConnectionReportedAsItsTimeRunsOut) {
     EXPECT_TRUE(action.ran);
     EXPECT_NE(attached, nullptr);
     EXPECT_EQ(ROBOT_Destroy(robot), 1);
-    if (attached) EXPECT_EQ(ReleaseTcpPort(attached), 1);
+    if (attached) {
+        EXPECT_EQ(ReleaseTcpPort(attached), 1);
+    }
 }
 
 class DownloadOn : public ::testing::TestWithParam<std::tuple<PortKind, HostDoes>> {};
