@@ -25,4 +25,4 @@ export VX_BIN VX_WORK VORNEX_FTDISIM_CONFIG UV_THREADPOOL_SIZE
 cd "$here/../bindings/node"
 # One process: Node's runner would talk to a child per file through a pipe,
 # which Windows Node cannot write to under Wine.
-exec sh "$here/run-node" "$build" --test --experimental-test-isolation=none --test-reporter=spec test/binding.test.js
+exec sh "$here/run-node" "$build" --test --experimental-test-isolation=none --test-reporter=tap test/binding.test.js
