@@ -14,21 +14,6 @@ namespace {
 
 constexpr unsigned int kLinkBaudRate = 38400;
 
-// The worker reads the port pointers without the lock, so a robot object
-// that is polling is stopped while its port changes and started again after.
-template <typename Attach>
-void AttachWhileStopped(CRobotTool* robot, Attach attach) {
-    const bool wasPolling = robot->IsPolling();
-    if (wasPolling) robot->StopPolling();
-    try {
-        attach();
-    } catch (...) {
-        if (wasPolling) robot->StartPolling();
-        throw;
-    }
-    if (wasPolling) robot->StartPolling();
-}
-
 // A new port object that setUp opened (and attached), or null: when setUp
 // says no, or when memory runs out (the constructors allocate the buffers
 // with throwing new), which leaves the robot object as it was.
@@ -53,7 +38,7 @@ PortHandle AttachFtdi(RobotHandle handle, Open open) {
     if (!robot) return nullptr;
     return NewPort<CFTDIPort>([&](CFTDIPort& port) {
         if (!open(port)) return false;
-        AttachWhileStopped(robot, [&] { robot->AttachFTDIPort(&port); });
+        ChangePortWhileStopped(robot, [&] { robot->AttachFTDIPort(&port); });
         return true;
     });
 }
@@ -66,7 +51,7 @@ PortHandle __stdcall ROBOT_AttachSerialPort(RobotHandle handle, int comPort) {
     if (!robot) return nullptr;
     CSerialPort* port = NewPort<CSerialPort>([&](CSerialPort& opened) {
         if (opened.Open(static_cast<unsigned int>(comPort), kLinkBaudRate) != 0) return false;
-        AttachWhileStopped(robot, [&] { robot->AttachSerialPort(&opened); });
+        ChangePortWhileStopped(robot, [&] { robot->AttachSerialPort(&opened); });
         return true;
     });
     if (port) port->StartPolling();
@@ -132,7 +117,7 @@ PortHandle __stdcall ROBOT_AttachTcpPort(RobotHandle handle, const wchar_t* host
             const DWORD woke = MsgWaitForMultipleObjectsEx(1, &connected, deadline ? 0 : connectMs - spent,
                                                            QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             if (woke == WAIT_OBJECT_0 && port.IsOpen()) {
-                AttachWhileStopped(robot, [&] { robot->AttachTcpPort(&port); });
+                ChangePortWhileStopped(robot, [&] { robot->AttachTcpPort(&port); });
                 return true;
             }
             if (deadline) return false;

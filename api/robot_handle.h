@@ -31,3 +31,18 @@ public:
 private:
     CRobotTool* m_robot;
 };
+
+// The worker reads the port pointers without the lock, so a robot object
+// that is polling is stopped while its port changes and started again after.
+template <typename Change>
+void ChangePortWhileStopped(CRobotTool* robot, Change change) {
+    const bool wasPolling = robot->IsPolling();
+    if (wasPolling) robot->StopPolling();
+    try {
+        change();
+    } catch (...) {
+        if (wasPolling) robot->StartPolling();
+        throw;
+    }
+    if (wasPolling) robot->StartPolling();
+}

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "api/robot_handle.h"
 #include "common/lockable.h"
 
 namespace {
@@ -42,10 +43,6 @@ void DetachPortFromRobots(const void* port) {
     Registry& registry = TheRegistry();
     CLockHold hold(registry.lock);
     for (CRobotTool* robot : registry.robots) {
-        if (!robot->UsesPort(port)) continue;
-        const bool wasPolling = robot->IsPolling();
-        if (wasPolling) robot->StopPolling();
-        robot->Detach();
-        if (wasPolling) robot->StartPolling();
+        if (robot->UsesPort(port)) ChangePortWhileStopped(robot, [robot] { robot->Detach(); });
     }
 }

@@ -21,7 +21,6 @@ public:
     virtual void SetKeepAlive(bool on) { m_keepAlive = on; }
 
     bool GetKeepAlive() const { return m_keepAlive; }
-    int GetKeepAliveCountdown() const { return m_keepAliveCountdown; }
 
 protected:
     // What Transmit needs of the in-flight head, copied under the lock

@@ -166,17 +166,21 @@ function load(dllPath, options = {}) {
     }
     return { counts, data };
   }
+  // Copies bytes into an array's data (its elements in storage order).
+  function fillArray(array, bytes) {
+    const at = [null];
+    if (bytes.length > 0 && sys.SafeArrayAccessData(array, at) === 0) {
+      sys.RtlMoveMemory(at[0], bytes, bytes.length);
+      sys.SafeArrayUnaccessData(array);
+    }
+    return array;
+  }
   // A byte vector (VT_UI1) of the bytes given, for an export to read.
   function bytesArray(bytes) {
     const b = Buffer.from(bytes);
     const array = adopt(sys.SafeArrayCreateVector(VT_UI1, 0, b.length));
     if (!array) throw new VornexError('SafeArrayCreateVector failed', 0);
-    const at = [null];
-    if (b.length > 0 && sys.SafeArrayAccessData(array, at) === 0) {
-      sys.RtlMoveMemory(at[0], b, b.length);
-      sys.SafeArrayUnaccessData(array);
-    }
-    return array;
+    return fillArray(array, b);
   }
   // The page list of a download: VT_I4 matrix, row i = (first page, count).
   function pagesArray(runs) {
@@ -190,12 +194,7 @@ function load(dllPath, options = {}) {
       cells.writeInt32LE(first, i * 4);
       cells.writeInt32LE(count, (runs.length + i) * 4);
     });
-    const at = [null];
-    if (runs.length > 0 && sys.SafeArrayAccessData(array, at) === 0) {
-      sys.RtlMoveMemory(at[0], cells, cells.length);
-      sys.SafeArrayUnaccessData(array);
-    }
-    return array;
+    return fillArray(array, cells);
   }
   // Reads and destroys an array the library made. A vector: a Buffer; a
   // matrix (a, b): b Buffers of a bytes, Buffer k holding (0..a-1, k).
