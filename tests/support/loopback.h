@@ -7,10 +7,15 @@
 
 namespace vxt {
 
-// A listening socket on 127.0.0.1 at a free port (INVALID_SOCKET, port -1 on failure).
-inline SOCKET Listen(int& port) {
+// Winsock for this process, once: a test run alone may open its first socket here.
+inline void StartSockets() {
     static const int started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();
     (void)started;
+}
+
+// A listening socket on 127.0.0.1 at a free port (INVALID_SOCKET, port -1 on failure).
+inline SOCKET Listen(int& port) {
+    StartSockets();
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
