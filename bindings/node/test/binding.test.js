@@ -14,6 +14,8 @@ const work = process.env.VX_WORK;
 const lib = vornex.load(path.join(bin, 'vornex.dll'), { ftd2xx: path.join(bin, 'ftdisim', 'Ftd2xx.dll') });
 const k32 = koffi.load('kernel32.dll');
 const GetHandleInformation = k32.func('int __stdcall GetHandleInformation(uintptr_t h, _Out_ uint32_t *flags)');
+const MsgWaitForMultipleObjects = koffi.load('user32.dll')
+  .func('uint32_t __stdcall MsgWaitForMultipleObjects(uint32_t n, void *handles, int all, uint32_t ms, uint32_t mask)');
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 // fn's first truthy value, tried up to `tries` times `ms` apart; null if none.
 async function poll(fn, tries, ms) {
@@ -65,6 +67,9 @@ test.before(async () => {
   await ftdi.waitReplyAsync(ftdi.toolInfo(), 5000);
   await ftdi.downloadAsync([[0, 1]]);
   ftdi.destroy();
+  // Wine opens a thread's message queue handle at its first wait for messages, which a download on koffi's
+  // worker thread may or may not have needed: one wait there, so that it is in the baseline.
+  await new Promise((resolve) => MsgWaitForMultipleObjects.async(0, null, 0, 1, 0x4ff, resolve));
   baseline = handleCount();
 });
 
@@ -148,7 +153,7 @@ test('a download cancelled from its progress window', async () => {
   robot.destroy();
 });
 
-test('raw exports by their plain names, and nothing left behind', () => {
+test('raw exports by their plain names, and nothing left behind', async () => {
   const x = lib.exports;
   const lists = path.join(__dirname, '..', '..', '..', 'resources', 'exports');
   for (const file of fs.readdirSync(lists)) {
@@ -171,5 +176,7 @@ test('raw exports by their plain names, and nothing left behind', () => {
   assert.equal(x.TCP_ReleasePort(port), 1);
   assert.equal(x.ROBOT_Destroy(null), 0);
   assert.equal(lib.liveArrays(), 0);
-  assert.equal(handleCount(), baseline);
+  // A thread that has just ended may still hold its handles for a moment: a leak is what stays.
+  let count;
+  assert.ok(await poll(() => (count = handleCount()) === baseline, 100, 50), `${count} handles, ${baseline} before`);
 });
