@@ -164,10 +164,10 @@ TEST_F(LinkFtdi, RateChangesAndTheirFallbacks) {
         if (*c.fault) { ASSERT_EQ(ftdi::Control(std::string("fault ") + c.fault), 0); }
         ROBOT_SetTimeout(r, c.size < 0 ? 300 : 5000);  // short only where no answer comes
         const size_t logged = rig.Log().size();  // the line must come after this
-        EXPECT_EQ(rig.Wait(c.send(), 8000), c.size) << c.line;
-        EXPECT_TRUE(WaitUntil([&] { return rig.Log().find(std::string(c.line) + "\r\n", logged) != std::string::npos; }, 3000))
-            << c.line << "\n" << rig.Log();
-        EXPECT_EQ(ftdi::Query("devicerate"), c.rate) << c.line;
+        EXPECT_EQ(rig.Wait(c.send(), 8000), c.size) << c.line;  // a fallback is logged, then made: both waited for
+        EXPECT_TRUE(WaitUntil([&] { return rig.Log().find(std::string(c.line) + "\r\n", logged) != std::string::npos &&
+                                           ftdi::Query("devicerate") == c.rate; }, 3000))
+            << c.line << " at " << ftdi::Query("devicerate") << "\n" << rig.Log();
     }
 }
 
