@@ -102,16 +102,16 @@ TEST(Vornexctl, InfoSendAndDownloadOnEveryLink) {
 TEST(Vornexctl, AToolThatDoesNotAnswerEndsWithCodeOneAndNoFile) {
     Link link(vxt::PortKind::Tcp);
     ASSERT_TRUE(link.sim.AddFaults("be01:noreply"));
-    Result r = Ctl(link.args + L"--timeout 300 send BE010203 12345678");
+    Result r = Ctl(link.args + L"--timeout 1000 send BE010203 12345678");  // the connect's limit too: not short
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Has(r.out, "BE010203: abandoned (no good reply within 300 ms)")) << r.out;
+    EXPECT_TRUE(Has(r.out, "BE010203: abandoned (no good reply within 1000 ms)")) << r.out;
     EXPECT_TRUE(Has(r.out, "12345678: complete")) << r.out;
     EXPECT_TRUE(Has(r.err, "vornexctl: 1 of 2 commands got no reply")) << r.err;
     // A failed download leaves an older file as it was, and no part file.
     const std::wstring file = WorkFolder() + L"keep.bin";
     ASSERT_EQ(Ctl(link.args + L"download --pages 5:1 -o " + file).exitCode, 0);
     ASSERT_TRUE(link.sim.AddFaults("be4d:noreply"));
-    r = Ctl(link.args + L"--timeout 100 download --pages 6:1 -o " + file);
+    r = Ctl(link.args + L"--timeout 500 download --pages 6:1 -o " + file);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Has(r.err, "download failed")) << r.err;
     EXPECT_EQ(CheckPages(file, {5}), "");

@@ -18,8 +18,8 @@ public:
         while (!m_stop) {
             HWND box = FindWindowW(L"#32770", L"vornex");
             if (!box) { Sleep(5); continue; }
-            wchar_t text[512] = {};
-            GetDlgItemTextW(box, 0xFFFF, text, 512);
+            wchar_t text[512] = {};  // the box has its title, which finds it, before its text
+            for (DWORD start = GetTickCount(); !GetDlgItemTextW(box, 0xFFFF, text, 512) && GetTickCount() - start < 2000;) Sleep(2);
             { std::lock_guard<std::mutex> hold(m_lock); m_texts.push_back(text); }
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000;) Sleep(2);
