@@ -103,11 +103,14 @@ std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t
 
 HWND ProgressWindow() { return FindWindowW(L"#32770", L"Download in Progress"); }
 
-// Runs a job inside the download's message dispatch, as a host's timer would.
+// Runs a job inside the download's message dispatch, as a host's timer would, at the first tick at which it is
+// ready. While the job runs, this thread's TCP port reads nothing: what the job waits for must not need it.
 std::function<void()> g_job;
-void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD) { KillTimer(nullptr, timer), g_job(); }
+std::function<bool()> g_ready;
+void CALLBACK RunJob(HWND, UINT, UINT_PTR timer, DWORD) { if (g_ready()) KillTimer(nullptr, timer), g_job(); }
 struct DuringDownload {
-    explicit DuringDownload(const std::function<void()>& job) : timer((g_job = job, SetTimer(nullptr, 0, 1, RunJob))) {}
+    explicit DuringDownload(const std::function<void()>& job, const std::function<bool()>& ready = [] { return true; })
+        : timer((g_job = job, g_ready = ready, SetTimer(nullptr, 0, 10, RunJob))) {}
     ~DuringDownload() { KillTimer(nullptr, timer); }
     UINT_PTR timer;
 };
@@ -359,7 +362,7 @@ TEST(Download, OnePageReadAtATime) {
         for (int i = 0; i < 3000 && rig.Log().find("****Abandoning") == std::string::npos; ++i) Sleep(10);
         ROBOT_SetTimeout(rig.robot(), 60000);
         for (int i = 0; i < 1500 && !ROBOT_ReadFlashPages(rig.robot(), 500, 1, 38400, 1, nullptr); ++i) Sleep(10);
-    });
+    }, [] { return ProgressWindow() && SendDlgItemMessageW(ProgressWindow(), 1000, PBM_GETPOS, 0, 0) == 10; });
     EXPECT_EQ(Download(rig.robot(), PageRuns({{0, 100}}), 38400, kRunsOutMs, kPlain).Pages(),
               (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_TRUE(List(rig.robot(), PageRuns({{20, 2}})).FinishedWithNoPages());
