@@ -9,8 +9,7 @@ namespace vxt {
 
 // Winsock for this process, once: a test run alone may open its first socket here.
 inline void StartSockets() {
-    static const int started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();
-    (void)started;
+    [[maybe_unused]] static const int started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();
 }
 
 // A listening socket on 127.0.0.1 at a free port (INVALID_SOCKET, port -1 on failure).

@@ -67,8 +67,7 @@ test.before(async () => {
   await ftdi.waitReplyAsync(ftdi.toolInfo(), 5000);
   await ftdi.downloadAsync([[0, 1]]);
   ftdi.destroy();
-  // Wine opens a thread's message queue handle at its first wait for messages, which a download on koffi's
-  // worker thread may or may not have needed: one wait there, so that it is in the baseline.
+  // Wine opens a thread's queue handle at its first wait for messages: one on koffi's worker, before the count.
   await new Promise((resolve) => MsgWaitForMultipleObjects.async(0, null, 0, 1, 0x4ff, resolve));
   baseline = handleCount();
 });
