@@ -38,8 +38,10 @@ static char g_link[4096];
 
 static void on_signal(int sig) { (void)sig; g_stop = 1; }
 
+/* Waits while the other side is full, but not past a stop: a port nobody
+   reads any more would otherwise keep the link alive for ever. */
 static int write_all(int fd, const unsigned char* data, ssize_t n) {
-    while (n > 0) {
+    while (n > 0 && !g_stop) {
         ssize_t w = write(fd, data, (size_t)n);
         if (w < 0) {
             if (errno == EINTR) continue;
